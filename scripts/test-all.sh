@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds every preset and runs every test: Linux (plain, AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer) and the Windows x64 build under
+# Wine; the Windows x86 build is compiled only (no 32-bit Wine here).
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-dependencies.sh
+
+failed=""
+run() {
+    echo "==> $*"
+    "$@" || failed="$failed\n  $*"
+}
+run scripts/check-format.sh
+for preset in linux linux-asan linux-tsan windows-x64 windows-x86; do
+    run cmake --preset "$preset" >/dev/null
+    run cmake --build --preset "$preset"
+done
+for preset in linux linux-asan linux-tsan windows-x64; do
+    run ctest --preset "$preset"
+done
+WINEPREFIX="$PWD/build/windows-x64/wineprefix" wineserver -k 2>/dev/null || true
+
+if [ -n "$failed" ]; then
+    printf "FAILED:$failed\n"
+    exit 1
+fi
+echo "All builds and tests passed."

@@ -1,0 +1,30 @@
+#pragma once
+// Facts about the running process and thread.
+
+#include <cstdint>
+#include <string>
+
+namespace kx::platform {
+
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+#else
+inline constexpr wchar_t kPathSeparator = L'/';
+#endif
+
+// Full path of the running executable. Files that live "next to the
+// executable" (diagnostic log, cache files, definitions copy) are found from it.
+std::wstring GetExecutablePath();
+// Lets a test put those files in a folder of its own; empty restores the real path.
+void SetExecutablePathForTesting(const std::wstring& path);
+
+// The operating system's identifier of the calling thread
+// (GetCurrentThreadId on Windows, gettid on Linux).
+uint32_t GetCurrentThreadIdentifier();
+
+// The calling thread's last platform error code (GetLastError). On Linux the
+// ports set it when they fail, in the Win32 error language.
+uint32_t GetLastErrorCode();
+void SetLastErrorCode(uint32_t code);
+
+}  // namespace kx::platform

@@ -1,0 +1,58 @@
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/Text.h"
+#include "platform/Process.h"
+
+namespace kx::platform {
+namespace {
+
+uint32_t Win32ErrorFromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+            return 2;
+        case ENOTDIR:
+            return 3;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return 5;
+        case EEXIST:
+            return 80;
+        case ENOSPC:
+            return 112;
+        case ENAMETOOLONG:
+            return 206;
+        default:
+            return 31;  // ERROR_GEN_FAILURE
+    }
+}
+
+}  // namespace
+
+std::filesystem::path ToNativePath(const std::wstring& path) {
+    return std::filesystem::path(WideToUtf8(path));
+}
+
+std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode) {
+    std::FILE* file = std::fopen(WideToUtf8(path).c_str(), WideToUtf8(mode).c_str());
+    if (!file) SetLastErrorCode(Win32ErrorFromErrno(errno));
+    return file;
+}
+
+bool FileExists(const std::wstring& path) {
+    struct stat info {};
+    return stat(WideToUtf8(path).c_str(), &info) == 0;
+}
+
+bool DeleteFileByPath(const std::wstring& path) {
+    if (unlink(WideToUtf8(path).c_str()) == 0) return true;
+    SetLastErrorCode(Win32ErrorFromErrno(errno));
+    return false;
+}
+
+}  // namespace kx::platform

@@ -1,0 +1,49 @@
+#include "platform/Process.h"
+
+#include <limits.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "common/Text.h"
+
+namespace kx::platform {
+namespace {
+
+std::mutex g_pathMutex;
+std::wstring g_pathOverride;
+thread_local uint32_t t_lastError = 0;
+
+}  // namespace
+
+std::wstring GetExecutablePath() {
+    {
+        std::lock_guard<std::mutex> lock(g_pathMutex);
+        if (!g_pathOverride.empty()) return g_pathOverride;
+    }
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0) return std::wstring();
+    buffer.resize(static_cast<std::size_t>(length));
+    return Utf8ToWide(buffer);
+}
+
+void SetExecutablePathForTesting(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_pathMutex);
+    g_pathOverride = path;
+}
+
+uint32_t GetCurrentThreadIdentifier() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+uint32_t GetLastErrorCode() {
+    return t_lastError;
+}
+
+void SetLastErrorCode(uint32_t code) {
+    t_lastError = code;
+}
+
+}  // namespace kx::platform

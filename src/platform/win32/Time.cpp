@@ -1,0 +1,72 @@
+#include "platform/Time.h"
+
+#include <windows.h>
+
+#include <ctime>
+
+namespace kx::platform {
+namespace {
+
+SystemTime FromNative(const SYSTEMTIME& native) {
+    SystemTime time;
+    time.year = native.wYear;
+    time.month = native.wMonth;
+    time.dayOfWeek = native.wDayOfWeek;
+    time.day = native.wDay;
+    time.hour = native.wHour;
+    time.minute = native.wMinute;
+    time.second = native.wSecond;
+    time.milliseconds = native.wMilliseconds;
+    return time;
+}
+
+}  // namespace
+
+uint32_t GetTickCount32() {
+    return GetTickCount();
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+SystemTime GetSystemTimeUtc() {
+    SYSTEMTIME native;
+    GetSystemTime(&native);
+    return FromNative(native);
+}
+
+SystemTime GetLocalTimeNow() {
+    SYSTEMTIME native;
+    GetLocalTime(&native);
+    return FromNative(native);
+}
+
+bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
+    ULARGE_INTEGER value;
+    value.QuadPart = static_cast<ULONGLONG>(UnixSecondsToFileTime(seconds));
+    FILETIME utc{value.LowPart, value.HighPart};
+    FILETIME localFile;
+    SYSTEMTIME native;
+    if (!FileTimeToLocalFileTime(&utc, &localFile) || !FileTimeToSystemTime(&localFile, &native))
+        return false;
+    *local = FromNative(native);
+    return true;
+}
+
+bool LocalTimeToUnixSeconds(const SystemTime& local, int64_t* seconds) {
+    std::tm fields{};
+    fields.tm_year = local.year - 1900;
+    fields.tm_mon = local.month - 1;
+    fields.tm_mday = local.day;
+    fields.tm_hour = local.hour;
+    fields.tm_min = local.minute;
+    fields.tm_sec = local.second;
+    fields.tm_isdst = -1;
+    __time64_t value = _mktime64(&fields);
+    if (value == -1) return false;
+    *seconds = static_cast<int64_t>(value);
+    return true;
+}
+
+}  // namespace kx::platform
