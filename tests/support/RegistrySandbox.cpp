@@ -8,19 +8,22 @@
 
 namespace reg = kx::platform;
 
-CRegistrySandbox::CRegistrySandbox(std::vector<std::wstring> extraKeys)
+std::vector<std::wstring> CRegistrySandbox::SettingsKeys() {
+    return {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Talmor Software",
+            L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenwick Corporation"};
+}
+
+CRegistrySandbox::CRegistrySandbox(std::vector<std::wstring> keys)
     : scratchKey_(kx::Format(L"Software\\Korvex Tests\\%u", reg::GetCurrentThreadIdentifier())) {
 #ifdef _WIN32
-    extraKeys.push_back(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Talmor Software");
-    extraKeys.push_back(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenwick Corporation");
-    for (const std::wstring& path : extraKeys) {
+    for (const std::wstring& path : keys) {
         SavedKey saved;
         saved.path = path;
         saved.existed = ExportRegistryKey(path, &saved.content) == 0;
         saved_.push_back(std::move(saved));
     }
 #else
-    (void)extraKeys;  // every sandbox has a registry of its own
+    (void)keys;  // every sandbox has a registry of its own
     root_ = std::make_unique<CTempDirectory>();
     reg::SetMachineRootForTesting(root_->WidePath());
 #endif

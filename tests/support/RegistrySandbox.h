@@ -3,8 +3,9 @@
 //
 // Linux: a machine root in a temporary folder, so every sandbox starts with
 // an empty registry. Windows (the build's Wine prefix): the real registry;
-// the agent's settings keys and any keys the test names are saved, removed
-// for the test and put back afterwards, and the scratch key is removed.
+// the keys the test names are saved, removed for the test and put back
+// afterwards, and the scratch key is removed. Test executables that name the
+// same keys must not run at the same time (a ctest resource lock).
 
 #include <memory>
 #include <string>
@@ -15,8 +16,12 @@
 
 class CRegistrySandbox {
 public:
-    // extraKeys: full paths ("HKEY_LOCAL_MACHINE\SOFTWARE\X") the test uses.
-    explicit CRegistrySandbox(std::vector<std::wstring> extraKeys = {});
+    // keys: full paths ("HKEY_LOCAL_MACHINE\SOFTWARE\X") the test changes
+    // besides its scratch key.
+    explicit CRegistrySandbox(std::vector<std::wstring> keys = {});
+
+    // The tops of the agent's policy key and product key.
+    static std::vector<std::wstring> SettingsKeys();
     ~CRegistrySandbox();
     CRegistrySandbox(const CRegistrySandbox&) = delete;
     CRegistrySandbox& operator=(const CRegistrySandbox&) = delete;
