@@ -169,8 +169,13 @@ int CRegCommand::Fail(uint32_t code) {
     if (code == reg::kRegistryCorrupt) {
         return Fail(L"The registry file cannot be read (1015); the message above says where.");
     }
+    if (code == reg::kRegistryBadPathName) {
+        return Fail(
+            L"The key must begin with HKLM, HKCU, HKCR or HKU and contain no empty names "
+            L"(161).");
+    }
     std::wstring text = kx::Trim(reg::GetSystemErrorText(code));
-    return Fail(text.empty() ? kx::Format(L"Error %u.", code) : kx::Format(L"%s (%u)", text, code));
+    return Fail(kx::Format(L"%s (%u)", text.empty() ? std::wstring(L"Error") : text, code));
 }
 
 bool CRegCommand::Reject(const std::wstring& problem) {
