@@ -292,7 +292,10 @@ void AppendHex(const std::string& data, std::size_t column, std::wstring* out) {
             *out += L"\\\n  ";
             column = 2;
         }
-        *out += Format(L"%02x", static_cast<unsigned char>(data[i]));
+        static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+        unsigned char byte = static_cast<unsigned char>(data[i]);
+        out->push_back(kDigits[byte >> 4]);
+        out->push_back(kDigits[byte & 0x0F]);
         column += 2;
         if (i + 1 < data.size()) {
             out->push_back(L',');

@@ -100,7 +100,13 @@ uint32_t RegistryCreateKey(RegistryKeyHandle parent, const std::wstring& subkey,
     OpenedKey key;
     if (uint32_t status = Prepare(parent, 0, subkey, &key); status != 0) return status;
     bool mayCreate = (key.access & kKeyCreateSubKey) != 0;
-    uint32_t status = key.store->Update([&](CRegistryTree& tree, bool* changed) -> uint32_t {
+    // Most calls find the key there: no need to take the writers' lock for them.
+    uint32_t status = key.store->Read([&](const CRegistryTree& tree) -> uint32_t {
+        return tree.Find(key.path) ? 0 : kRegistryFileNotFound;
+    });
+    if (status == 0) return OpenWithAccess(key, access, result);
+    if (status != kRegistryFileNotFound) return status;
+    status = key.store->Update([&](CRegistryTree& tree, bool* changed) -> uint32_t {
         if (tree.Find(key.path)) return 0;
         if (!mayCreate) return kRegistryAccessDenied;
         tree.Create(key.path, changed);

@@ -225,16 +225,28 @@ uint32_t CRegistryStore::Write() {
 }
 
 uint32_t CRegistryStore::LockWriters() {
-    if (lockFd_ < 0) {
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::path(filePath_).parent_path(), error);
-        lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (lockFd_ < 0) return Win32FromErrno(errno);
+    for (;;) {
+        if (lockFd_ < 0) {
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::path(filePath_).parent_path(),
+                                                error);
+            lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (lockFd_ < 0) return Win32FromErrno(errno);
+        }
+        while (flock(lockFd_, LOCK_EX) != 0) {
+            if (errno != EINTR) return Win32FromErrno(errno);
+        }
+        // A lock file removed meanwhile (its folder cleaned up) would no
+        // longer order this process with the others: lock the one there now.
+        struct stat held {};
+        struct stat current {};
+        if (fstat(lockFd_, &held) == 0 && stat(lockPath_.c_str(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            return 0;
+        }
+        close(lockFd_);
+        lockFd_ = -1;
     }
-    while (flock(lockFd_, LOCK_EX) != 0) {
-        if (errno != EINTR) return Win32FromErrno(errno);
-    }
-    return 0;
 }
 
 void CRegistryStore::UnlockWriters() {
