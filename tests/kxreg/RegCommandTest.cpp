@@ -27,26 +27,28 @@ protected:
 };
 
 TEST_F(RegCommandTest, AddAndQueryValuesOfEveryType) {
-    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Server", L"/d", L"kfs.example.com"}), done_);
-    EXPECT_EQ(Run({L"ADD", Key(), L"/V", L"Path", L"/T", L"reg_expand_sz", L"/d", L"%SystemRoot%"}),
+    // Added in name order: the order of enumeration is the registry's own
+    // (Windows keeps the order of creation, Wine sorts).
+    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Big", L"/t", L"REG_QWORD", L"/d", L"4294967296"}),
               done_);
     EXPECT_EQ(Run({L"add", Key(), L"/v", L"Enable", L"/t", L"REG_DWORD", L"/d", L"0x1", L"/f"}),
               done_);
     EXPECT_EQ(Run({L"add", Key(), L"/v", L"Files", L"/t", L"REG_MULTI_SZ", L"/d", L"a.dll;b.dll",
                    L"/s", L";"}),
               done_);
-    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Sid", L"/t", L"REG_BINARY", L"/d", L"0105ff"}), done_);
-    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Big", L"/t", L"REG_QWORD", L"/d", L"4294967296"}),
+    EXPECT_EQ(Run({L"ADD", Key(), L"/V", L"Path", L"/T", L"reg_expand_sz", L"/d", L"%SystemRoot%"}),
               done_);
+    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Server", L"/d", L"kfs.example.com"}), done_);
+    EXPECT_EQ(Run({L"add", Key(), L"/v", L"Sid", L"/t", L"REG_BINARY", L"/d", L"0105ff"}), done_);
     EXPECT_EQ(Run({L"add", Key() + L"\\Sub", L"/ve", L"/d", L"default"}), done_);
 
     std::wstring values =
-        L"    Server    REG_SZ    kfs.example.com\n"
-        L"    Path    REG_EXPAND_SZ    %SystemRoot%\n"
+        L"    Big    REG_QWORD    0x100000000\n"
         L"    Enable    REG_DWORD    0x1\n"
         L"    Files    REG_MULTI_SZ    a.dll\\0b.dll\n"
-        L"    Sid    REG_BINARY    0105FF\n"
-        L"    Big    REG_QWORD    0x100000000\n";
+        L"    Path    REG_EXPAND_SZ    %SystemRoot%\n"
+        L"    Server    REG_SZ    kfs.example.com\n"
+        L"    Sid    REG_BINARY    0105FF\n";
     std::wstring sub = L"\n" + Key() + L"\\Sub\n    (Default)    REG_SZ    default\n";
     EXPECT_EQ(Run({L"query", Key()}), L"\n" + Key() + L"\n" + values + L"\n" + Key() + L"\\Sub\n");
     EXPECT_EQ(Run({L"query", Key(), L"/s"}), L"\n" + Key() + L"\n" + values + sub);
