@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "config/Settings.h"
 #include "platform/MachineRoot.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
 
 namespace {
@@ -21,13 +22,15 @@ namespace reg = kx::platform;
 class Machine {
 public:
     explicit Machine(int otherKeys) {
-        path_ = std::filesystem::temp_directory_path() / "kx-bench-settings";
+        // A folder of this run's own: two runs at once must not share a registry.
+        path_ = std::filesystem::temp_directory_path() /
+                ("kx-bench-settings-" + std::to_string(reg::GetCurrentThreadIdentifier()));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
         reg::SetMachineRootForTesting(kx::Utf8ToWide(path_.string()));
         for (int i = 0; i < otherKeys; ++i) AddOtherKey(i);
         SetLastEventLogRecordNumber(1);
-        GetEnableWorkstationAuditAgent();
+        EnableAgent();
     }
     ~Machine() {
         reg::SetMachineRootForTesting(L"");
@@ -36,6 +39,16 @@ public:
     std::filesystem::path File() const { return path_ / "Registry" / "HKEY_LOCAL_MACHINE.reg"; }
 
 private:
+    // As an operator sets the policy: the switch is there and on.
+    static void EnableAgent() {
+        reg::RegistryKeyHandle key = 0;
+        reg::RegistryCreateKey(reg::kHkeyLocalMachine, kPolicySettingsKey, reg::kKeyAllAccess,
+                               &key);
+        std::string on = kx::RegDwordData(1);
+        reg::RegistrySetValue(key, L"EnableWorkstationAuditAgent", reg::kRegDword, on.data(), 4);
+        reg::RegistryCloseKey(key);
+    }
+
     static void AddOtherKey(int i) {
         reg::RegistryKeyHandle key = 0;
         std::wstring path = L"SYSTEM\\CurrentControlSet\\Services\\Service" + std::to_wstring(i);
@@ -51,7 +64,13 @@ private:
 
 void BM_ReadEnableSwitch(benchmark::State& state) {
     Machine machine(static_cast<int>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(GetEnableWorkstationAuditAgent());
+    uint32_t enabled = 0;
+    for (auto _ : state) {
+        enabled = GetEnableWorkstationAuditAgent();
+        benchmark::DoNotOptimize(enabled);
+    }
+    // A read that fell back to the default would measure the wrong path.
+    if (enabled != 1) state.SkipWithError("the switch was not read");
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ReadEnableSwitch)->Arg(0)->Arg(1000);
@@ -76,7 +95,7 @@ void BM_ReadAfterAnotherProcessWrote(benchmark::State& state) {
         std::filesystem::copy_file(machine.File(), copy);
         std::filesystem::rename(copy, machine.File());
         state.ResumeTiming();
-        benchmark::DoNotOptimize(GetEnableWorkstationAuditAgent());
+        if (GetEnableWorkstationAuditAgent() != 1) state.SkipWithError("the switch was not read");
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -156,6 +156,21 @@ TEST_F(RegistryFileTest, EmptyFileIsAnEmptyRootAndPermissionsAreKept) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+TEST_F(RegistryFileTest, FolderRemovedWhileInUseIsMadeAgainByTheNextWrite) {
+    ASSERT_EQ(SetDword(L"Old", 1), 0u);
+    // Cleaned up while this process still holds its lock file open: the
+    // next writer must lock the new lock file, not the orphaned one.
+    std::filesystem::remove_all(FilePath().parent_path());
+    EXPECT_EQ(GetDword(L"Old"), 0x80000000u + reg::kRegistryFileNotFound);
+    ASSERT_EQ(SetDword(L"New", 2), 0u);
+    EXPECT_EQ(GetDword(L"New"), 2u);
+    EXPECT_EQ(GetDword(L"Old"), 0x80000000u + reg::kRegistryFileNotFound);
+    EXPECT_TRUE(std::filesystem::exists(FilePath()));
+    std::filesystem::path lockFile = FilePath();
+    lockFile += ".lock";
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
+}
+
 // ---- many writers ----
 
 constexpr int kWritesPerWriter = 120;
