@@ -86,7 +86,8 @@ bool CHttpRequest::SendRequest(const std::wstring& verb, bool noRedirect) {
         lastError_ = kErrorInvalidParameter;
         return false;
     }
-    uint32_t openError = transport_->Open(HttpTarget{url_, exactVerb, kUserAgent, timeouts_, noRedirect});
+    uint32_t openError =
+        transport_->Open(HttpTarget{url_, exactVerb, kUserAgent, timeouts_, noRedirect});
     if (openError != 0) {
         lastError_ = openError;
         return false;

@@ -15,6 +15,7 @@ Control (control port, and the service port while it accepts connections):
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
   POST /control/definitions        replaces the definitions document (body)
   GET  /control/requests|documents|alerts?after=ID[&format=json|tsv]
+  GET  /control/last?table=requests|documents|alerts   the newest id
 
 Subcommands: serve, start, stop, run, list (see --help of each).
 Standard library only.
@@ -110,6 +111,12 @@ class Store:
                 self.db.execute("ROLLBACK")
                 raise
             return document_id
+
+    def last(self, table):
+        if table not in ("requests", "documents", "alerts"):
+            raise ValueError("unknown table %r" % table)
+        with self.lock:
+            return self.db.execute("SELECT COALESCE(MAX(id), 0) FROM %s" % table).fetchone()[0]
 
     def rows(self, table, after):
         with self.lock:
@@ -432,6 +439,9 @@ class Handler(BaseHTTPRequestHandler):
                 with state.lock:
                     state.definitions = body
                 self.send(200, "ok\n", "text/plain")
+            elif verb == "last":
+                self.send(200, "%d\n" % state.store.last(query.get("table", [""])[0]),
+                          "text/plain")
             elif verb in ("requests", "documents", "alerts"):
                 rows = state.store.rows(verb, int(query.get("after", ["0"])[0]))
                 if query.get("format", ["json"])[0] == "tsv":

@@ -29,7 +29,8 @@ void InitialiseCurlOnce() {
 std::string HeaderBytes(std::wstring_view text) {
     std::string bytes;
     bytes.reserve(text.size());
-    for (wchar_t c : text) bytes.push_back(static_cast<uint32_t>(c) < 256 ? static_cast<char>(c) : '?');
+    for (wchar_t c : text)
+        bytes.push_back(static_cast<uint32_t>(c) < 256 ? static_cast<char>(c) : '?');
     return bytes;
 }
 
@@ -144,21 +145,32 @@ uint32_t MapCurlError(CURLcode code, const CAttemptState& state) {
     if (state.outOfMemory) return kErrorNotEnoughMemory;
     if (state.idleTimeout) return kErrorWinHttpTimeout;
     switch (code) {
-        case CURLE_OK: return 0;
-        case CURLE_OPERATION_TIMEDOUT: return kErrorWinHttpTimeout;
-        case CURLE_COULDNT_CONNECT: return kErrorWinHttpCannotConnect;
+        case CURLE_OK:
+            return 0;
+        case CURLE_OPERATION_TIMEDOUT:
+            return kErrorWinHttpTimeout;
+        case CURLE_COULDNT_CONNECT:
+            return kErrorWinHttpCannotConnect;
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY: return kErrorWinHttpNameNotResolved;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return kErrorWinHttpNameNotResolved;
         case CURLE_GOT_NOTHING:
-        case CURLE_WEIRD_SERVER_REPLY: return kErrorWinHttpInvalidServerResponse;
+        case CURLE_WEIRD_SERVER_REPLY:
+            return kErrorWinHttpInvalidServerResponse;
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
-        case CURLE_PARTIAL_FILE: return kErrorWinHttpConnectionError;
-        case CURLE_TOO_MANY_REDIRECTS: return kErrorWinHttpRedirectFailed;
-        case CURLE_UNSUPPORTED_PROTOCOL: return kErrorWinHttpUnrecognizedScheme;
-        case CURLE_URL_MALFORMAT: return kErrorWinHttpInvalidUrl;
-        case CURLE_OUT_OF_MEMORY: return kErrorNotEnoughMemory;
-        default: return kErrorWinHttpInternal;
+        case CURLE_PARTIAL_FILE:
+            return kErrorWinHttpConnectionError;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return kErrorWinHttpRedirectFailed;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return kErrorWinHttpUnrecognizedScheme;
+        case CURLE_URL_MALFORMAT:
+            return kErrorWinHttpInvalidUrl;
+        case CURLE_OUT_OF_MEMORY:
+            return kErrorNotEnoughMemory;
+        default:
+            return kErrorWinHttpInternal;
     }
 }
 
@@ -229,7 +241,8 @@ private:
         curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle_, CURLOPT_USERAGENT, kx::WideToUtf8(target_.userAgent).c_str());
-        curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(target_.timeouts.connect));
+        curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(target_.timeouts.connect));
         curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, target_.noRedirect ? 0L : 1L);
         curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, kMaxRedirections);
         // The certificate checks that WinHTTP is told to skip for HTTPS.
