@@ -105,7 +105,8 @@ bool CHttpRequest::SendRequest(const std::wstring& verb, bool noRedirect) {
 }
 
 bool CHttpRequest::BodyAgreesWithContentLength() const {
-    std::wstring announced = FirstCapture(L"Content-Length:\\b*{[0-9]+}", requestHeaders_);
+    std::wstring announced =
+        FirstCapture(L"\nContent-Length:\\b*{[0-9]+}", L"\n" + requestHeaders_);
     if (announced.empty()) return true;
     return announced.size() <= 10 &&
            std::stoull(kx::WideToUtf8(announced)) == static_cast<uint64_t>(requestBody_.size());

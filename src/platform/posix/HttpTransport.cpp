@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -197,11 +198,18 @@ public:
         state.response = &response;
         state.maxBodyBytes = request.maxResponseBytes;
         state.timeouts = target_.timeouts;
-        CHeaderList headers;
-        curl_easy_reset(handle_);
-        SetRequestOptions(request, headers);
-        SetResponseOptions(state);
-        CURLcode code = curl_easy_perform(handle_);
+        // Direct first, as WinHTTP does; when the server cannot be reached
+        // that way, once more through the proxy the environment names.
+        CURLcode code = Perform(request, state, true);
+        if ((code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST) &&
+            ProxyInEnvironment()) {
+            state = CAttemptState();
+            state.response = &response;
+            state.maxBodyBytes = request.maxResponseBytes;
+            state.timeouts = target_.timeouts;
+            response = HttpAttemptResponse();
+            code = Perform(request, state, false);
+        }
         uint32_t error = MapCurlError(code, state);
         if (error != 0) return error;
         long status = 0;
@@ -214,6 +222,23 @@ public:
     void Close() override {}
 
 private:
+    static bool ProxyInEnvironment() {
+        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "ALL_PROXY"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr && *value != '\0') return true;
+        }
+        return false;
+    }
+
+    CURLcode Perform(const HttpAttemptRequest& request, CAttemptState& state, bool direct) {
+        CHeaderList headers;
+        curl_easy_reset(handle_);
+        SetRequestOptions(request, headers);
+        SetResponseOptions(state);
+        if (direct) curl_easy_setopt(handle_, CURLOPT_PROXY, "");
+        return curl_easy_perform(handle_);
+    }
+
     // What WinHttpCrackUrl would refuse, refused before anything is sent.
     static uint32_t CheckUrl(const std::wstring& url) {
         CURLU* parsed = curl_url();
