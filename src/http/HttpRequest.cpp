@@ -1,6 +1,7 @@
 #include "http/HttpRequest.h"
 
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "common/Text.h"
@@ -68,7 +69,11 @@ void CHttpRequest::SetRequestHeaders(const std::wstring& headers) {
 bool CHttpRequest::SetRequestBody(const void* bytes, uint32_t count) {
     requestBody_.clear();
     if (bytes == nullptr) return false;
-    requestBody_.assign(static_cast<const char*>(bytes), count);
+    try {
+        requestBody_.assign(static_cast<const char*>(bytes), count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
