@@ -77,11 +77,6 @@ Parsed Parse(const wchar_t* text) {
     return {result, reader.calls, reader.errors};
 }
 
-// Wine's XmlLite reads a document that ends inside an element forever.
-#define SKIP_UNDER_WINE_FOR_TRUNCATED_INPUT() \
-    if (kx::platform::IsRunningUnderWine())   \
-    GTEST_SKIP() << "Wine's xmllite loops on input that ends inside an element"
-
 TEST(XMLReaderTest, NullTextReturns160AndEmptyTextReturns0WithoutCallbacks) {
     Parsed null = Parse(nullptr);
     EXPECT_EQ(null.result, 160);
@@ -174,7 +169,10 @@ TEST(XMLReaderTest, MalformedDocumentKeepsTheNodesBeforeTheFault) {
 }
 
 TEST(XMLReaderTest, TruncatedDocumentGivesItsFirstHalf) {
-    SKIP_UNDER_WINE_FOR_TRUNCATED_INPUT();
+    // Cut in a start tag, Wine reports an end of r that is not there; cut in
+    // text, it reads empty text nodes for ever.
+    if (kx::platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's xmllite mishandles input that ends inside an element";
     const std::wstring whole = L"<r><a>t</a><b>u</b><c>v</c><d>w</d></r>";
     Parsed parsed = Parse(whole.substr(0, whole.size() / 2).c_str());  // "...<b>u</b><c"
     EXPECT_EQ(parsed.result, 0);
@@ -206,10 +204,14 @@ TEST(XMLReaderTest, ExternalEntitiesAndDtdsAreNeverLoaded) {
     Parsed dtd = Parse(L"<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/r.dtd\"><r>t</r>");
     EXPECT_EQ(dtd.result, 0);
     EXPECT_TRUE(dtd.calls.empty());
-    // Without a document type an entity reference is simply malformed.
+}
+
+TEST(XMLReaderTest, UndeclaredEntityIsMalformed) {
+    if (kx::platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's xmllite passes an undeclared entity reference on as text";
     Parsed undeclared = Parse(L"<r>a&x;b</r>");
     EXPECT_EQ(undeclared.result, 0);
-    for (const auto& call : undeclared.calls) EXPECT_EQ(call.find(L"&x;"), std::wstring::npos);
+    EXPECT_EQ(undeclared.calls, (Calls{L"start r", L"text a"}));
 }
 
 TEST(XMLReaderTest, DeepNestingIsCutOffWithoutHarm) {

@@ -96,17 +96,20 @@ int32_t CXmlPullReader::Read(XmlNodeType* type) {
 
 int32_t CXmlPullReader::GetPrefix(const wchar_t** text) {
     const WCHAR* value = nullptr;
-    return CopyOut(impl_->reader->GetPrefix(&value, nullptr), value, text);
+    HRESULT result = impl_->reader->GetPrefix(&value, nullptr);
+    return CopyOut(result, value, text);
 }
 
 int32_t CXmlPullReader::GetLocalName(const wchar_t** text) {
     const WCHAR* value = nullptr;
-    return CopyOut(impl_->reader->GetLocalName(&value, nullptr), value, text);
+    HRESULT result = impl_->reader->GetLocalName(&value, nullptr);
+    return CopyOut(result, value, text);
 }
 
 int32_t CXmlPullReader::GetValue(const wchar_t** text) {
     const WCHAR* value = nullptr;
-    return CopyOut(impl_->reader->GetValue(&value, nullptr), value, text);
+    HRESULT result = impl_->reader->GetValue(&value, nullptr);
+    return CopyOut(result, value, text);
 }
 
 bool CXmlPullReader::IsEmptyElement() {
