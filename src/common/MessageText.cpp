@@ -12,6 +12,7 @@ namespace {
 // One insert reference: "%<number>" with its optional "!specification!".
 struct InsertSpec {
     unsigned number = 0;
+    bool plain = true;  // no specification: the text as it is
     std::wstring flags;
     int width = -1;
     bool widthFromInsert = false;
@@ -115,6 +116,7 @@ bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertSpec& spec) {
     if (pos >= text.size() || text[pos] != L'!') return true;
     std::size_t close = text.find(L'!', pos + 1);
     if (close == std::wstring_view::npos) return false;
+    spec.plain = false;
     ParseSpecification(text.substr(pos + 1, close - pos - 1), spec);
     pos = close + 1;
     return true;
@@ -129,6 +131,17 @@ class InsertFormatter {
 public:
     explicit InsertFormatter(std::span<const std::wstring> inserts) : inserts_(inserts) {}
 
+    void Append(const InsertSpec& spec, std::wstring& out) const {
+        if (!spec.plain) {
+            out += Format(spec);
+        } else if (spec.number <= inserts_.size()) {
+            out += UpToNul(inserts_[spec.number - 1]);
+        } else {
+            out += MissingInsertText(spec.number);
+        }
+    }
+
+private:
     std::wstring Format(const InsertSpec& spec) const {
         unsigned index = spec.number;
         bool leftAlign = spec.flags.find(L'-') != std::wstring::npos;
@@ -166,7 +179,6 @@ public:
         }
     }
 
-private:
     std::wstring Argument(unsigned number) const {
         if (number >= 1 && number <= inserts_.size()) {
             return std::wstring(UpToNul(inserts_[number - 1]));
@@ -193,6 +205,7 @@ uint32_t FormatMessageText(std::wstring_view text, InsertHandling handling,
     const bool ignore = handling == InsertHandling::Ignore;
     InsertFormatter formatter(inserts);
     std::wstring out;
+    out.reserve(text.size() * 2);
     std::size_t pos = 0;
     while (pos < text.size()) {
         wchar_t c = text[pos++];
@@ -214,7 +227,8 @@ uint32_t FormatMessageText(std::wstring_view text, InsertHandling handling,
         if (next >= L'1' && next <= L'9' && !ignore) {
             InsertSpec spec;
             if (!ParseInsert(text, pos, spec)) return kMessageErrorInvalidParameter;
-            out += formatter.Format(spec);
+            formatter.Append(spec, out);
+            if (out.size() > kMaxMessageLength) return kMessageErrorNotEnoughMemory;
             continue;
         }
         ++pos;

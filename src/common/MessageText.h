@@ -31,6 +31,11 @@ inline constexpr unsigned kMaxMessageInsert = 99;
 // must not make one insert fill megabytes.
 inline constexpr int kMaxMessageInsertWidth = 4096;
 
+// A formatted text longer than this fails (8, not enough memory) rather than
+// take the memory a hostile message file asks for.
+inline constexpr std::size_t kMaxMessageLength = 1 << 20;
+
+inline constexpr uint32_t kMessageErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kMessageErrorInvalidParameter = 87;
 // The code FormatMessageW gives when the formatted text is empty.
 inline constexpr uint32_t kMessageErrorEmptyText = 235;

@@ -41,6 +41,12 @@ TEST(MessageText, HostileWidthsAreLimited) {
               static_cast<std::size_t>(kx::kMaxMessageInsertWidth));
     EXPECT_EQ(Format(L"%1!.100000d!", {L"1"}).size(),
               static_cast<std::size_t>(kx::kMaxMessageInsertWidth));
+    // Many wide inserts together stop at the length limit.
+    std::wstring many;
+    for (int i = 0; i < 300; ++i) many += L"%1!4000s!";
+    uint32_t error = 0;
+    Format(many, {L"x"}, &error);
+    EXPECT_EQ(error, kx::kMessageErrorNotEnoughMemory);
 }
 
 TEST(MessageText, LengthPrefixesAndConversions) {

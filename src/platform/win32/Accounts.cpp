@@ -1,7 +1,8 @@
 #include "platform/Accounts.h"
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 namespace kx::platform {
 namespace {
@@ -9,9 +10,9 @@ namespace {
 constexpr std::size_t kSidHeaderBytes = 8;
 constexpr uint8_t kMaxSubAuthorities = 15;
 
-uint32_t LastError() {
+uint32_t LastError(uint32_t fallback) {
     DWORD error = GetLastError();
-    return error ? error : kErrorNoneMapped;
+    return error ? error : fallback;
 }
 
 const wchar_t* SystemName(const std::wstring& computer) {
@@ -28,7 +29,7 @@ std::wstring NamePart(const std::wstring& name) {
 uint32_t ConvertStringToSid(std::wstring_view text, SidBytes& sid) {
     const std::wstring terminated(text);
     PSID converted = nullptr;
-    if (!ConvertStringSidToSidW(terminated.c_str(), &converted)) return LastError();
+    if (!ConvertStringSidToSidW(terminated.c_str(), &converted)) return LastError(kErrorInvalidSid);
     const uint8_t* bytes = static_cast<const uint8_t*>(converted);
     sid.assign(bytes, bytes + GetLengthSid(converted));
     LocalFree(converted);
@@ -46,7 +47,7 @@ uint32_t ConvertSidToString(const void* sid, std::size_t size, std::wstring& tex
     }
     SidBytes copy(bytes, bytes + kSidHeaderBytes + 4u * bytes[1]);
     wchar_t* converted = nullptr;
-    if (!ConvertSidToStringSidW(copy.data(), &converted)) return LastError();
+    if (!ConvertSidToStringSidW(copy.data(), &converted)) return LastError(kErrorInvalidSid);
     text = converted;
     LocalFree(converted);
     return 0;
@@ -66,7 +67,7 @@ uint32_t LookupAccountBySid(const std::wstring& computer, const SidBytes& sid,
     SID_NAME_USE use = SidTypeUnknown;
     if (!LookupAccountSidW(SystemName(computer), const_cast<uint8_t*>(sid.data()), name,
                            &nameLength, domain, &domainLength, &use)) {
-        return LastError();
+        return LastError(kErrorNoneMapped);
     }
     account.name = name;
     account.domain = domain;
@@ -83,7 +84,7 @@ uint32_t LookupAccountByName(const std::wstring& computer, const std::wstring& n
     SID_NAME_USE use = SidTypeUnknown;
     if (!LookupAccountNameW(SystemName(computer), name.c_str(), buffer, &sidLength, domain,
                             &domainLength, &use)) {
-        return LastError();
+        return LastError(kErrorNoneMapped);
     }
     sid.assign(buffer, buffer + GetLengthSid(buffer));
     account.domain = domain;
