@@ -145,6 +145,14 @@ TEST(PeMessageTable, ReadsTheBuiltMessageFiles) {
         EXPECT_EQ(Find(table, 0x40001000), L"Informational message with code 4096 from %1.\r\n");
         EXPECT_EQ(Find(table, 4096), L"<317>");
     }
+    kx::CPeMessageTable parameters;
+    ASSERT_EQ(parameters.Load(FileBytes(L"kx_parameter_messages.dll")), 0u);
+    EXPECT_EQ(Find(parameters, 1833), L"Yes\r\n");
+    EXPECT_EQ(Find(parameters, 1900), L"Caf\u00e9\r\n");
+    kx::CPeMessageTable retry;
+    ASSERT_EQ(retry.Load(FileBytes(L"kx_retry_messages.dll")), 0u);
+    EXPECT_EQ(retry.MessageCount(), 1u);
+    EXPECT_EQ(Find(retry, 0xB0001200), L"Found on the second try: %1.\r\n");
 }
 
 TEST(PeMessageTable, TextEncodings) {
