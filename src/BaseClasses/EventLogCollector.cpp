@@ -349,8 +349,7 @@ uint32_t CEventLogCollector::GetStartRecordFromLimit() {
 
 uint32_t CEventLogCollector::GetRecordNumberFromTimeGenerated(uint32_t time) {
     try {
-        kx::platform::EventLogHandle handle =
-            eventLog_.Open(serverName_.c_str(), logName_.c_str());
+        kx::platform::EventLogHandle handle = eventLog_.Open(serverName_.c_str(), logName_.c_str());
         if (!handle) return 0;
         COpenLog log(eventLog_, handle);
         return SearchRecordByTime(handle, time);

@@ -26,8 +26,8 @@ public:
 
     static constexpr uint32_t kReadBufferSize = 0x7FFFF;
     static constexpr uint32_t kPauseStepMilliseconds = 500;
-    static constexpr int kPollPauseSteps = 10;           // 5 seconds between polls
-    static constexpr int kOpenFailurePauseSteps = 60;    // 30 seconds after a failed open
+    static constexpr int kPollPauseSteps = 10;         // 5 seconds between polls
+    static constexpr int kOpenFailurePauseSteps = 60;  // 30 seconds after a failed open
     static constexpr uint32_t kOpenFailureReportInterval = 300000;  // 5 minutes
     static constexpr uint32_t kStopPollMilliseconds = 100;
     static constexpr uint32_t kOpenFailureEventId = 0x40000011;

@@ -142,7 +142,7 @@ std::optional<std::wstring> CEventLogRecord::StringAt(std::size_t offset, std::s
 }
 
 std::optional<std::span<const uint8_t>> CEventLogRecord::Block(uint32_t offset,
-                                                              uint32_t length) const {
+                                                               uint32_t length) const {
     if (!IsValid()) return std::nullopt;
     // 64-bit sum: an offset and a length that each fit may still overflow together.
     if (uint64_t{offset} + length > length_) return std::nullopt;

@@ -78,8 +78,7 @@ std::wstring GetEventLogFilePath(const std::wstring& logName);
 // Appends whole records (EVENTLOGRECORD bytes) in one step; the log sets
 // their record numbers. *firstNumber receives the first one's.
 bool AppendEventLogRecords(const std::wstring& logName,
-                           const std::vector<std::vector<uint8_t>>& records,
-                           uint32_t* firstNumber);
+                           const std::vector<std::vector<uint8_t>>& records, uint32_t* firstNumber);
 // Keeps the newest keepCount records and drops the older ones.
 bool TrimEventLog(const std::wstring& logName, uint32_t keepCount);
 

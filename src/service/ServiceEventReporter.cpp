@@ -28,7 +28,7 @@ void CServiceEventReporter::CloseHeld() {
 }
 
 bool CServiceEventReporter::WriteEntry(uint16_t type, uint32_t eventId,
-                                          const wchar_t* const* strings, uint16_t count) {
+                                       const wchar_t* const* strings, uint16_t count) {
     std::lock_guard<std::mutex> guard(lock_);
     CloseHeld();
     source_ = eventLog_.RegisterSource(serverName_.empty() ? nullptr : serverName_.c_str(),
@@ -39,7 +39,8 @@ bool CServiceEventReporter::WriteEntry(uint16_t type, uint32_t eventId,
     return written;
 }
 
-bool CServiceEventReporter::ReportString(uint16_t type, uint32_t eventId, const std::wstring& text) {
+bool CServiceEventReporter::ReportString(uint16_t type, uint32_t eventId,
+                                         const std::wstring& text) {
     const wchar_t* strings[] = {text.c_str()};
     return WriteEntry(type, eventId, strings, 1);
 }

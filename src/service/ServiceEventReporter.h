@@ -32,8 +32,7 @@ public:
     const std::wstring& GetSourceName() const { return sourceName_; }
 
 private:
-    bool WriteEntry(uint16_t type, uint32_t eventId, const wchar_t* const* strings,
-                    uint16_t count);
+    bool WriteEntry(uint16_t type, uint32_t eventId, const wchar_t* const* strings, uint16_t count);
     void CloseHeld();
 
     kx::platform::IEventLog& eventLog_;

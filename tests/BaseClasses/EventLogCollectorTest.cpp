@@ -6,8 +6,8 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
-#include <stdexcept>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -95,7 +95,8 @@ protected:
     }
     static std::size_t Count(const std::string& text, const std::string& part) {
         std::size_t count = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1))
             ++count;
         return count;
     }
@@ -169,7 +170,8 @@ TEST_F(EventLogCollectorTest, FourteenDayStartFindsTheLastRecordBeforeTheLimit) 
 
 TEST_F(EventLogCollectorTest, FourteenDayStartTakesARecordAtExactlyTheLimit) {
     const uint32_t limit = kNow - 14 * kDay;
-    for (uint32_t time : {limit - 30, limit - 20, limit - 10, limit, limit + 10, limit + 20, limit + 30})
+    for (uint32_t time :
+         {limit - 30, limit - 20, limit - 10, limit, limit + 10, limit + 20, limit + 30})
         log_.AddRecord(time);
     CEventLogCollector collector(log_);
     Configure(collector, 0, 14);
@@ -309,9 +311,10 @@ TEST_F(EventLogCollectorTest, OpenFailureIsReportedAtMostEveryFiveMinutes) {
         EXPECT_EQ(report.strings, std::vector<std::wstring>{text});
     }
     EXPECT_EQ(log_.RegisteredSourceCount(), 0) << "the reporter is released after each report";
-    EXPECT_EQ(Count(LogText(), "***Error:  CEventLogCollector::StartCollectionWork - Unable to "
-                               "open event log: " +
-                                   kx::WideToUtf8(text)),
+    EXPECT_EQ(Count(LogText(),
+                    "***Error:  CEventLogCollector::StartCollectionWork - Unable to "
+                    "open event log: " +
+                        kx::WideToUtf8(text)),
               3u);
 }
 

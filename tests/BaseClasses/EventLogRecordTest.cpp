@@ -43,11 +43,11 @@ TEST(EventLogRecordTest, SmallRecordHasWindowsLayoutByteForByte) {
     fields.strings = {L"x"};
     std::vector<uint8_t> record = BuildEventLogRecord(fields);
     const std::vector<uint8_t> expected = {
-        72, 0, 0, 0, 'L', 'f', 'L', 'e', 7, 0, 0, 0, 0x44, 0x33, 0x22, 0x11,  //
-        0x88, 0x77, 0x66, 0x55, 0x11, 0, 0, 0xC0, 1, 0, 1, 0, 3, 0, 0, 0,     //
-        0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0, 0,                     //
-        0, 0, 0, 0, 68, 0, 0, 0, 'S', 0, 0, 0, 'C', 0, 0, 0,                  //
-        'x', 0, 0, 0, 72, 0, 0, 0};
+        72,   0,    0,    0,    'L',  'f', 'L', 'e',  7,   0, 0, 0, 0x44, 0x33, 0x22, 0x11,  //
+        0x88, 0x77, 0x66, 0x55, 0x11, 0,   0,   0xC0, 1,   0, 1, 0, 3,    0,    0,    0,     //
+        0,    0,    0,    0,    64,   0,   0,   0,    0,   0, 0, 0, 64,   0,    0,    0,     //
+        0,    0,    0,    0,    68,   0,   0,   0,    'S', 0, 0, 0, 'C',  0,    0,    0,     //
+        'x',  0,    0,    0,    72,   0,   0,   0};
     EXPECT_EQ(record, expected);
 }
 

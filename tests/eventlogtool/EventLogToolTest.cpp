@@ -116,25 +116,20 @@ TEST_F(EventLogToolTest, EvtexportReadsAFileTheToolWrote) {
                    "'--second'")
                   .exitCode,
               0);
-    ASSERT_EQ(Tool("write --source Test --id 4625 --type audit-failure --time 1700000000 x").exitCode,
-              0);
+    ASSERT_EQ(
+        Tool("write --source Test --id 4625 --type audit-failure --time 1700000000 x").exitCode, 0);
     const std::string file = kx::WideToUtf8(GetEventLogFilePath(L"Security"));
     ToolResult exported = RunProgram("evtexport", Quote(file), dir_.Path());
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
-    for (const char* line : {"Event number\t\t\t: 1\n",
-                             "Creation time\t\t\t: May 01, 2024 12:00:00 UTC\n",
-                             "Event type\t\t\t: Error event (1)\n",
-                             "User security identifier\t: S-1-5-18\n",
-                             "Source name\t\t\t: Korvex Agent\n",
-                             "Event category\t\t\t: 3\n",
-                             "Event identifier\t\t: 0x40000011 (1073741841)\n",
-                             "Number of strings\t\t: 2\n",
-                             "String: 1\t\t\t: hello world\n",
-                             "String: 2\t\t\t: --second\n",
-                             "Event number\t\t\t: 2\n",
-                             "Creation time\t\t\t: Nov 14, 2023 22:13:20 UTC\n",
-                             "Event type\t\t\t: Failure Audit event (16)\n",
-                             "Event identifier\t\t: 0x00001211 (4625)\n"})
+    for (const char* line :
+         {"Event number\t\t\t: 1\n", "Creation time\t\t\t: May 01, 2024 12:00:00 UTC\n",
+          "Event type\t\t\t: Error event (1)\n", "User security identifier\t: S-1-5-18\n",
+          "Source name\t\t\t: Korvex Agent\n", "Event category\t\t\t: 3\n",
+          "Event identifier\t\t: 0x40000011 (1073741841)\n", "Number of strings\t\t: 2\n",
+          "String: 1\t\t\t: hello world\n", "String: 2\t\t\t: --second\n",
+          "Event number\t\t\t: 2\n", "Creation time\t\t\t: Nov 14, 2023 22:13:20 UTC\n",
+          "Event type\t\t\t: Failure Audit event (16)\n",
+          "Event identifier\t\t: 0x00001211 (4625)\n"})
         EXPECT_NE(exported.out.find(line), std::string::npos) << line << exported.out;
     ToolResult info = RunProgram("evtinfo", Quote(file), dir_.Path());
     EXPECT_NE(info.out.find("Number of records\t\t: 2\n"), std::string::npos) << info.out;
@@ -163,17 +158,20 @@ TEST_F(EventLogToolTest, ListInfoClearAndTrim) {
 }
 
 TEST_F(EventLogToolTest, ListAsJsonIsValidJson) {
-    ASSERT_EQ(Tool("write --source 'Q\"uote' --id 1 -- 'line\r\nbreak\ttab' 'caf\xc3\xa9'").exitCode,
-              0);
+    ASSERT_EQ(
+        Tool("write --source 'Q\"uote' --id 1 -- 'line\r\nbreak\ttab' 'caf\xc3\xa9'").exitCode, 0);
     ToolResult list = Tool("list --json");
     ASSERT_EQ(list.exitCode, 0);
     const std::filesystem::path json = dir_.Path() / "list.json";
     WriteFileBytes(json, list.out);
-    ToolResult check = RunProgram("python3", "-c " + Quote("import json,sys; r=json.load(open(sys.argv[1])); "
-                                                           "assert r[0]['strings']==['line\\r\\nbreak\\ttab','caf\\u00e9']; "
-                                                           "assert r[0]['source']=='Q\"uote'") +
-                                                 " " + Quote(json.string()),
-                                  dir_.Path());
+    ToolResult check =
+        RunProgram("python3",
+                   "-c " +
+                       Quote("import json,sys; r=json.load(open(sys.argv[1])); "
+                             "assert r[0]['strings']==['line\\r\\nbreak\\ttab','caf\\u00e9']; "
+                             "assert r[0]['source']=='Q\"uote'") +
+                       " " + Quote(json.string()),
+                   dir_.Path());
     EXPECT_EQ(check.exitCode, 0) << check.err << list.out;
     EXPECT_EQ(Tool("list --json --log Empty").out, "[]\n");
 }
@@ -189,18 +187,22 @@ TEST_F(EventLogToolTest, BadInputGetsAMessageAndANonZeroExitCode) {
         {"", 2, "Usage: kxeventlog"},
         {"frob", 2, "unknown command 'frob'"},
         {"write --id 1", 2, "--source is required"},
-        {"write --source S --id 4294967296", 2, "--id: 4294967296 is out of range (0 to 4294967295)"},
+        {"write --source S --id 4294967296", 2,
+         "--id: 4294967296 is out of range (0 to 4294967295)"},
         {"write --source S --id 12x", 2, "--id: '12x' is not a number"},
         {"write --source S --id 1 --type 70000", 2, "--type: 70000 is out of range"},
         {"write --source S --id 1 --sid S-1-x", 2, "--sid: 'S-1-x' is not a SID"},
-        {"write --source S --id 1 --time 2024-13-01T00:00:00Z", 2, "--time month: 13 is out of range"},
+        {"write --source S --id 1 --time 2024-13-01T00:00:00Z", 2,
+         "--time month: 13 is out of range"},
         {"write --source S --id 1 --data abc", 2, "--data: 'abc' is not an even number"},
         {"write --source S --id 1 --colour red", 2, "--colour is not an option of write"},
         {"trim", 2, "--keep is required"},
         {"list --log ../x", 1, "cannot open the '../x' event log: error 87"},
         {"import", 2, "import needs at least one .evtx file"},
-        {"import " + Quote((dir_.Path() / "missing.evtx").string()), 1, "missing.evtx: no such file"},
-        {"import " + Quote((dir_.Path() / "garbage.evtx").string()), 1, "garbage.evtx: is not an .evtx file"},
+        {"import " + Quote((dir_.Path() / "missing.evtx").string()), 1,
+         "missing.evtx: no such file"},
+        {"import " + Quote((dir_.Path() / "garbage.evtx").string()), 1,
+         "garbage.evtx: is not an .evtx file"},
     };
     for (const Case& c : cases) {
         ToolResult result = Tool(c.arguments);
@@ -234,8 +236,7 @@ TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
         const std::string file = row["file"];
         SCOPED_TRACE(file);
         const std::string log = file.substr(0, file.find('.'));
-        ToolResult result =
-            Tool("import --log " + log + " " + Quote((DataDir() / file).string()));
+        ToolResult result = Tool("import --log " + log + " " + Quote((DataDir() / file).string()));
         ASSERT_EQ(result.exitCode, 0) << result.err;
         std::vector<EventLogRecordFields> records = ReadLog(kx::Utf8ToWide(log));
         std::vector<std::string> range = Split(row["header_record_number_range"], '.');
@@ -259,8 +260,8 @@ TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
             failures += record.eventType == 16;
         }
         // libevtx's own XML says which records carry the audit-failure keyword.
-        ToolResult xml = RunProgram("evtxexport", "-f xml " + Quote((DataDir() / file).string()),
-                                    dir_.Path());
+        ToolResult xml =
+            RunProgram("evtxexport", "-f xml " + Quote((DataDir() / file).string()), dir_.Path());
         std::size_t failureKeywords = 0;
         for (std::size_t at = xml.out.find("<Keywords>0x8010"); at != std::string::npos;
              at = xml.out.find("<Keywords>0x8010", at + 1))
@@ -286,13 +287,33 @@ TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
     EXPECT_EQ(logon.computerName, L"rootdc1.offsec.lan");
     EXPECT_TRUE(logon.userSid.empty());
     EXPECT_EQ(logon.timeGenerated, ParseUtc("2021-12-04 22:09:13"));
-    const std::vector<std::wstring> expected = {
-        L"S-1-0-0", L"-", L"-", L"0x0000000000000000",
-        L"S-1-5-21-4230534742-2542757381-3142984815-1111", L"admmig", L"OFFSEC.LAN",
-        L"0x000000010e6e8ef8", L"3", L"Kerberos", L"Kerberos", L"-",
-        L"{4A99FB41-3D1C-317C-6C30-6C1A1706259B}", L"-", L"-", L"0", L"0x0000000000000000", L"-",
-        L"10.23.23.9", L"59450", L"%%1840", L"-", L"-", L"-", L"%%1843", L"0x0000000000000000",
-        L"%%1842"};
+    const std::vector<std::wstring> expected = {L"S-1-0-0",
+                                                L"-",
+                                                L"-",
+                                                L"0x0000000000000000",
+                                                L"S-1-5-21-4230534742-2542757381-3142984815-1111",
+                                                L"admmig",
+                                                L"OFFSEC.LAN",
+                                                L"0x000000010e6e8ef8",
+                                                L"3",
+                                                L"Kerberos",
+                                                L"Kerberos",
+                                                L"-",
+                                                L"{4A99FB41-3D1C-317C-6C30-6C1A1706259B}",
+                                                L"-",
+                                                L"-",
+                                                L"0",
+                                                L"0x0000000000000000",
+                                                L"-",
+                                                L"10.23.23.9",
+                                                L"59450",
+                                                L"%%1840",
+                                                L"-",
+                                                L"-",
+                                                L"-",
+                                                L"%%1843",
+                                                L"0x0000000000000000",
+                                                L"%%1842"};
     EXPECT_EQ(logon.strings, expected);
     // A multi-valued field keeps its unresolved parameter references.
     const EventLogRecordFields& share = records[1];

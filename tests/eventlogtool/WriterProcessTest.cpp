@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -41,9 +41,10 @@ struct Reader {
         std::optional<EventLogRecordFields> fields = record.ReadFields();
         const uint32_t number = record.RecordNumber();
         std::lock_guard<std::mutex> lock(reader->mutex);
-        const bool whole = fields && fields->eventId == number &&
-                           fields->strings == std::vector<std::wstring>{L"record " + std::to_wstring(number)} &&
-                           fields->data == WriterPayload(number);
+        const bool whole =
+            fields && fields->eventId == number &&
+            fields->strings == std::vector<std::wstring>{L"record " + std::to_wstring(number)} &&
+            fields->data == WriterPayload(number);
         if (!whole) reader->problems.push_back("record " + std::to_string(number) + " is torn");
         reader->numbers.push_back(number);
         reader->changed.notify_all();
@@ -62,8 +63,8 @@ TEST(WriterProcessTest, ACollectorReadsEveryRecordOnceAndWholeWhileAnotherProces
     Reader reader;
     {
         CEventLogCollector collector;
-        collector.SetCollectionParameters(nullptr, L"Security", 1, 14, &Reader::OnRecord, &Reader::OnOpened,
-                                          &reader);
+        collector.SetCollectionParameters(nullptr, L"Security", 1, 14, &Reader::OnRecord,
+                                          &Reader::OnOpened, &reader);
         collector.BeginCollecting();
         ToolResult writer;
         std::thread writing([&] {
@@ -75,9 +76,8 @@ TEST(WriterProcessTest, ACollectorReadsEveryRecordOnceAndWholeWhileAnotherProces
         {
             std::unique_lock<std::mutex> lock(reader.mutex);
             // A guard against a hang only; the reading itself is not timed.
-            EXPECT_TRUE(reader.changed.wait_for(lock, 120s, [&] {
-                return reader.numbers.size() >= kRecords;
-            }));
+            EXPECT_TRUE(reader.changed.wait_for(lock, 120s,
+                                                [&] { return reader.numbers.size() >= kRecords; }));
         }
         collector.StopCollecting();
     }

@@ -58,7 +58,8 @@ protected:
         uint32_t read = 0;
         uint32_t needed = 0;
         SetLastErrorCode(0);
-        bool ok = log_.Read(handle, flags, offset, size ? buffer.data() : nullptr, size, &read, &needed);
+        bool ok =
+            log_.Read(handle, flags, offset, size ? buffer.data() : nullptr, size, &read, &needed);
         buffer.resize(ok ? read : 0);
         return ReadResult{ok, ok ? 0 : GetLastErrorCode(), buffer, needed};
     }
@@ -148,7 +149,8 @@ TEST_F(EventLogFileTest, SeekReadAsksForTheSizeThenReadsTheRecordAndPositionsThe
     ASSERT_TRUE(exact.ok);
     EXPECT_EQ(exact.bytes.size(), probe.needed);
     EXPECT_EQ(Numbers(exact.bytes), Numbers_{3});
-    EXPECT_EQ(CEventLogRecord(exact.bytes.data(), exact.bytes.size()).Strings()->at(0), L"record 2");
+    EXPECT_EQ(CEventLogRecord(exact.bytes.data(), exact.bytes.size()).Strings()->at(0),
+              L"record 2");
     EXPECT_EQ(Numbers(Read(handle, kNext, 0, kMaximumEventLogReadSize).bytes), (Numbers_{4, 5}));
     EXPECT_EQ(Read(handle, kNext, 0, kMaximumEventLogReadSize).error, kErrorHandleEof);
     EXPECT_EQ(Read(handle, kSeek, 6, 0).error, kErrorInvalidParameter) << "newest + 1";
@@ -179,8 +181,10 @@ TEST_F(EventLogFileTest, RecordsAppendedWhileAHandleIsOpenAreReadByIt) {
 TEST_F(EventLogFileTest, BadArgumentsFailAsOnWindows) {
     Append(1);
     EventLogHandle handle = Open();
-    EXPECT_EQ(Read(handle, kEventLogSeekRead | kEventLogSequentialRead | kEventLogForwardsRead, 1, 100).error,
-              kErrorInvalidParameter);
+    EXPECT_EQ(
+        Read(handle, kEventLogSeekRead | kEventLogSequentialRead | kEventLogForwardsRead, 1, 100)
+            .error,
+        kErrorInvalidParameter);
     EXPECT_EQ(Read(handle, kEventLogSequentialRead, 0, 100).error, kErrorInvalidParameter);
     EXPECT_EQ(Read(handle, kNext, 0, kMaximumEventLogReadSize + 1).error, kErrorInvalidParameter);
     int notAHandle = 0;

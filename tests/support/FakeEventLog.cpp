@@ -205,8 +205,14 @@ bool CFakeEventLog::Report(EventSourceHandle source, uint16_t type, uint16_t cat
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = sources_.find(Key(source));
     if (found == sources_.end()) return Fail(kErrorInvalidHandle);
-    ReportCall call{found->second.server, found->second.name, type, category, eventId,
-                    userSid != nullptr, {}, dataSize};
+    ReportCall call{found->second.server,
+                    found->second.name,
+                    type,
+                    category,
+                    eventId,
+                    userSid != nullptr,
+                    {},
+                    dataSize};
     for (uint16_t i = 0; i < stringCount; ++i) call.strings.emplace_back(strings[i]);
     reports_.push_back(std::move(call));
     return true;

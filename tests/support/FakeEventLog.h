@@ -53,9 +53,8 @@ public:
     bool Close(kx::platform::EventLogHandle log) override;
     bool GetOldestRecord(kx::platform::EventLogHandle log, uint32_t* oldest) override;
     bool GetNumberOfRecords(kx::platform::EventLogHandle log, uint32_t* count) override;
-    bool Read(kx::platform::EventLogHandle log, uint32_t flags, uint32_t recordOffset,
-              void* buffer, uint32_t bufferSize, uint32_t* bytesRead,
-              uint32_t* bytesNeeded) override;
+    bool Read(kx::platform::EventLogHandle log, uint32_t flags, uint32_t recordOffset, void* buffer,
+              uint32_t bufferSize, uint32_t* bytesRead, uint32_t* bytesNeeded) override;
     bool Clear(kx::platform::EventLogHandle log) override;
     kx::platform::EventSourceHandle RegisterSource(const wchar_t* server,
                                                    const wchar_t* sourceName) override;

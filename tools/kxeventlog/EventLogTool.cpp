@@ -46,8 +46,8 @@ void RequireLinux(const std::wstring& what) {
 
 uint16_t ParseType(const std::wstring& text) {
     static const std::pair<const wchar_t*, uint16_t> kNames[] = {
-        {L"success", 0},       {L"error", 1},         {L"warning", 2},
-        {L"information", 4},   {L"audit-success", 8}, {L"audit-failure", 16}};
+        {L"success", 0},     {L"error", 1},         {L"warning", 2},
+        {L"information", 4}, {L"audit-success", 8}, {L"audit-failure", 16}};
     for (const auto& [name, value] : kNames) {
         if (kx::EqualsNoCase(text, name)) return value;
     }
@@ -68,23 +68,29 @@ uint32_t ParseTime(const std::wstring& text) {
                                                 L"a time such as 2024-05-01T12:00:00Z",
                                                 text));
     kx::SystemTime time;
-    time.year = static_cast<uint16_t>(ParseToolNumber(L"--time year", stamp.substr(0, 4), 1970, 2106));
+    time.year =
+        static_cast<uint16_t>(ParseToolNumber(L"--time year", stamp.substr(0, 4), 1970, 2106));
     time.month = static_cast<uint16_t>(ParseToolNumber(L"--time month", stamp.substr(5, 2), 1, 12));
     time.day = static_cast<uint16_t>(ParseToolNumber(L"--time day", stamp.substr(8, 2), 1, 31));
     time.hour = static_cast<uint16_t>(ParseToolNumber(L"--time hour", stamp.substr(11, 2), 0, 23));
-    time.minute = static_cast<uint16_t>(ParseToolNumber(L"--time minute", stamp.substr(14, 2), 0, 59));
-    time.second = static_cast<uint16_t>(ParseToolNumber(L"--time second", stamp.substr(17, 2), 0, 59));
+    time.minute =
+        static_cast<uint16_t>(ParseToolNumber(L"--time minute", stamp.substr(14, 2), 0, 59));
+    time.second =
+        static_cast<uint16_t>(ParseToolNumber(L"--time second", stamp.substr(17, 2), 0, 59));
     int64_t seconds = kx::SystemTimeToUnixMilliseconds(time) / 1000;
     if (seconds > 0xFFFFFFFFll) throw CToolError(kExitUsage, L"--time: past the year 2106");
     return static_cast<uint32_t>(seconds);
 }
 
 std::vector<uint8_t> ParseHex(const std::wstring& text) {
-    if (text.size() % 2 != 0 || text.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
-        throw CToolError(kExitUsage, L"--data: '" + text + L"' is not an even number of hex digits");
+    if (text.size() % 2 != 0 ||
+        text.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
+        throw CToolError(kExitUsage,
+                         L"--data: '" + text + L"' is not an even number of hex digits");
     std::vector<uint8_t> bytes;
     for (std::size_t i = 0; i < text.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(ParseToolNumber(L"--data", L"0x" + text.substr(i, 2), 0, 255)));
+        bytes.push_back(
+            static_cast<uint8_t>(ParseToolNumber(L"--data", L"0x" + text.substr(i, 2), 0, 255)));
     return bytes;
 }
 
@@ -97,7 +103,8 @@ std::vector<uint8_t> ParseSid(const CToolArguments& arguments) {
 }
 
 uint32_t NowSeconds() {
-    return static_cast<uint32_t>(kx::SystemTimeToUnixMilliseconds(GetClock().GetSystemTime()) / 1000);
+    return static_cast<uint32_t>(kx::SystemTimeToUnixMilliseconds(GetClock().GetSystemTime()) /
+                                 1000);
 }
 
 }  // namespace
@@ -179,7 +186,8 @@ int CEventLogTool::Run(const std::vector<std::wstring>& arguments) {
         } else if (command == L"import") {
             Import(parsed);
         } else {
-            throw CToolError(kExitUsage, L"unknown command '" + command + L"' (see kxeventlog help)");
+            throw CToolError(kExitUsage,
+                             L"unknown command '" + command + L"' (see kxeventlog help)");
         }
         return 0;
     } catch (const CToolError& error) {
@@ -203,8 +211,8 @@ EventLogHandle CEventLogTool::OpenLog(const std::wstring& logName) {
 }
 
 void CEventLogTool::Write(const CToolArguments& arguments) {
-    arguments.AllowOnly({L"source", L"id", L"type", L"category", L"sid", L"data", L"log", L"time",
-                         L"computer"});
+    arguments.AllowOnly(
+        {L"source", L"id", L"type", L"category", L"sid", L"data", L"log", L"time", L"computer"});
     if (!kLinux) {
         for (const wchar_t* option : {L"log", L"time", L"computer"}) {
             if (arguments.Has(option)) RequireLinux(kx::Format(L"write --%s", option));
@@ -217,13 +225,15 @@ void CEventLogTool::Write(const CToolArguments& arguments) {
     fields.eventId = static_cast<uint32_t>(
         ParseToolNumber(L"--id", arguments.RequiredText(L"id"), 0, 0xFFFFFFFF));
     fields.eventType = ParseType(arguments.Text(L"type", L"4"));
-    fields.eventCategory = static_cast<uint16_t>(arguments.Number(L"category", 0, 0xFFFF).value_or(0));
+    fields.eventCategory =
+        static_cast<uint16_t>(arguments.Number(L"category", 0, 0xFFFF).value_or(0));
     fields.userSid = ParseSid(arguments);
     fields.data = ParseHex(arguments.Text(L"data", L""));
     fields.computerName = arguments.Text(L"computer", GetLocalComputerName());
     fields.strings = arguments.Plain();
     if (fields.strings.size() > 0xFFFF) throw CToolError(kExitUsage, L"too many insertion strings");
-    fields.timeGenerated = arguments.Has(L"time") ? ParseTime(arguments.Text(L"time", L"")) : NowSeconds();
+    fields.timeGenerated =
+        arguments.Has(L"time") ? ParseTime(arguments.Text(L"time", L"")) : NowSeconds();
     fields.timeWritten = NowSeconds();
     std::vector<uint8_t> record = BuildEventLogRecord(fields);
     if (record.size() > kMaximumEventLogReadSize)
@@ -237,9 +247,11 @@ void CEventLogTool::Write(const CToolArguments& arguments) {
 
 void CEventLogTool::WriteThroughSource(const CToolArguments& arguments) {
     const std::wstring source = arguments.RequiredText(L"source");
-    const auto eventId = static_cast<uint32_t>(ParseToolNumber(L"--id", arguments.RequiredText(L"id"), 0, 0xFFFFFFFF));
+    const auto eventId = static_cast<uint32_t>(
+        ParseToolNumber(L"--id", arguments.RequiredText(L"id"), 0, 0xFFFFFFFF));
     const uint16_t type = ParseType(arguments.Text(L"type", L"4"));
-    const auto category = static_cast<uint16_t>(arguments.Number(L"category", 0, 0xFFFF).value_or(0));
+    const auto category =
+        static_cast<uint16_t>(arguments.Number(L"category", 0, 0xFFFF).value_or(0));
     std::vector<uint8_t> sid = ParseSid(arguments);
     std::vector<uint8_t> data = ParseHex(arguments.Text(L"data", L""));
     const std::vector<std::wstring>& strings = arguments.Plain();
@@ -248,9 +260,10 @@ void CEventLogTool::WriteThroughSource(const CToolArguments& arguments) {
     for (const std::wstring& text : strings) pointers.push_back(text.c_str());
     EventSourceHandle handle = eventLog_.RegisterSource(nullptr, source.c_str());
     if (!handle) FailPlatform(L"cannot register the event source '" + source + L"'");
-    bool ok = eventLog_.Report(handle, type, category, eventId, sid.empty() ? nullptr : sid.data(),
-                               static_cast<uint16_t>(pointers.size()), pointers.data(),
-                               static_cast<uint32_t>(data.size()), data.empty() ? nullptr : data.data());
+    bool ok =
+        eventLog_.Report(handle, type, category, eventId, sid.empty() ? nullptr : sid.data(),
+                         static_cast<uint16_t>(pointers.size()), pointers.data(),
+                         static_cast<uint32_t>(data.size()), data.empty() ? nullptr : data.data());
     uint32_t error = GetLastErrorCode();
     eventLog_.DeregisterSource(handle);
     SetLastErrorCode(error);
@@ -272,7 +285,8 @@ void CEventLogTool::List(const CToolArguments& arguments) {
     while (printed < max) {
         uint32_t read = 0;
         uint32_t needed = 0;
-        const uint32_t flags = (seek ? kEventLogSeekRead : kEventLogSequentialRead) | kEventLogForwardsRead;
+        const uint32_t flags =
+            (seek ? kEventLogSeekRead : kEventLogSequentialRead) | kEventLogForwardsRead;
         if (!eventLog_.Read(log, flags, seek ? static_cast<uint32_t>(*from) : 0, buffer.data(),
                             static_cast<uint32_t>(buffer.size()), &read, &needed)) {
             const uint32_t error = GetLastErrorCode();
@@ -288,7 +302,8 @@ void CEventLogTool::List(const CToolArguments& arguments) {
         seek = false;
         for (uint32_t at = 0; at < read && printed < max; ++printed) {
             CEventLogRecord record(buffer.data() + at, read - at);
-            if (!record.IsValid()) throw CToolError(kExitFailure, L"the log returned a damaged record");
+            if (!record.IsValid())
+                throw CToolError(kExitFailure, L"the log returned a damaged record");
             printer.Print(record);
             at += record.Length();
         }
@@ -312,7 +327,8 @@ void CEventLogTool::Info(const CToolArguments& arguments) {
     const std::wstring newest = count ? kx::Format(L"%u", oldest + count - 1) : L"";
     if (arguments.Flag(L"json")) {
         Print(L"{\"log\": " + kx::Utf8ToWide(CRecordPrinter::JsonString(logName)) +
-              L", \"file\": " + (file.empty() ? L"null" : kx::Utf8ToWide(CRecordPrinter::JsonString(file))) +
+              L", \"file\": " +
+              (file.empty() ? L"null" : kx::Utf8ToWide(CRecordPrinter::JsonString(file))) +
               kx::Format(L", \"oldest\": %u, \"count\": %u, \"newest\": %s}\n", oldest, count,
                          newest.empty() ? L"null" : newest));
         return;
@@ -350,7 +366,8 @@ void CEventLogTool::Import(const CToolArguments& arguments) {
     arguments.AllowOnly({L"log", L"shift-to-now"});
 #ifndef _WIN32
     const std::wstring logName = arguments.Text(L"log", kDefaultLog);
-    if (arguments.Plain().empty()) throw CToolError(kExitUsage, L"import needs at least one .evtx file");
+    if (arguments.Plain().empty())
+        throw CToolError(kExitUsage, L"import needs at least one .evtx file");
     std::vector<EventLogRecordFields> all;
     for (const std::wstring& path : arguments.Plain()) {
         std::vector<EventLogRecordFields> records = CEvtxImporter::ReadFile(kx::WideToUtf8(path));

@@ -22,13 +22,14 @@ std::wstring ErrorText(libevtx_error_t* error) {
     libevtx_error_sprint(error, text, sizeof text);
     libevtx_error_free(&error);
     std::string message(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
+    while (!message.empty() && (message.back() == '\n' || message.back() == '.'))
+        message.pop_back();
     return kx::Utf8ToWide(message);
 }
 
 [[noreturn]] void Fail(const std::string& path, const std::wstring& what, libevtx_error_t* error) {
-    throw CToolError(kExitFailure, kx::Format(L"%s: %s (%s)", kx::Utf8ToWide(path), what,
-                                              ErrorText(error)));
+    throw CToolError(kExitFailure,
+                     kx::Format(L"%s: %s (%s)", kx::Utf8ToWide(path), what, ErrorText(error)));
 }
 
 struct FileCloser {
@@ -46,7 +47,8 @@ using Record = std::unique_ptr<libevtx_record_t, RecordFreer>;
 // One UTF-8 value through libevtx's size-then-value pair of calls; "" when
 // the record does not have it.
 template <typename SizeCall, typename ValueCall>
-std::string Utf8Value(SizeCall sizeCall, ValueCall valueCall, libevtx_error_t** error, bool* failed) {
+std::string Utf8Value(SizeCall sizeCall, ValueCall valueCall, libevtx_error_t** error,
+                      bool* failed) {
     size_t size = 0;
     int result = sizeCall(&size, error);
     if (result == 0 || (result == 1 && size == 0)) return std::string();
@@ -81,7 +83,7 @@ bool ParseUnsigned(const std::string& text, int base, uint64_t* value) {
     if (text.empty()) return false;
     uint64_t result = 0;
     for (char c : text) {
-        int digit = c >= '0' && c <= '9' ? c - '0'
+        int digit = c >= '0' && c <= '9'                 ? c - '0'
                     : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
                     : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                          : -1;
@@ -114,10 +116,10 @@ EventLogRecordFields ReadRecord(libevtx_record_t* record, const std::string& pat
             },
             &error, &failed);
     };
-    fields.sourceName = kx::Utf8ToWide(value(libevtx_record_get_utf8_source_name_size,
-                                             libevtx_record_get_utf8_source_name));
-    fields.computerName = kx::Utf8ToWide(value(libevtx_record_get_utf8_computer_name_size,
-                                               libevtx_record_get_utf8_computer_name));
+    fields.sourceName = kx::Utf8ToWide(
+        value(libevtx_record_get_utf8_source_name_size, libevtx_record_get_utf8_source_name));
+    fields.computerName = kx::Utf8ToWide(
+        value(libevtx_record_get_utf8_computer_name_size, libevtx_record_get_utf8_computer_name));
     std::string sid = value(libevtx_record_get_utf8_user_security_identifier_size,
                             libevtx_record_get_utf8_user_security_identifier);
     std::string xml =

@@ -78,9 +78,9 @@ std::string CRecordPrinter::JsonString(const std::wstring& text) {
 
 std::string CRecordPrinter::FormatTime(uint32_t seconds, bool json) {
     kx::SystemTime t = kx::UnixMillisecondsToSystemTime(int64_t{seconds} * 1000);
-    return kx::WideToUtf8(kx::Format(json ? L"%04d-%02d-%02dT%02d:%02d:%02dZ"
-                                          : L"%04d-%02d-%02d %02d:%02d:%02d",
-                                     t.year, t.month, t.day, t.hour, t.minute, t.second));
+    return kx::WideToUtf8(
+        kx::Format(json ? L"%04d-%02d-%02dT%02d:%02d:%02dZ" : L"%04d-%02d-%02d %02d:%02d:%02d",
+                   t.year, t.month, t.day, t.hour, t.minute, t.second));
 }
 
 void CRecordPrinter::Write(const std::string& text) {
@@ -143,7 +143,8 @@ void CRecordPrinter::PrintJson(const EventLogRecordFields& f) {
     out += ", \"category\": " + std::to_string(f.eventCategory);
     out += ", \"source\": " + JsonString(f.sourceName);
     out += ", \"computer\": " + JsonString(f.computerName);
-    out += ", \"userSid\": " + (f.userSid.empty() ? std::string("null") : JsonString(SidToText(f.userSid)));
+    out += ", \"userSid\": " +
+           (f.userSid.empty() ? std::string("null") : JsonString(SidToText(f.userSid)));
     out += ", \"strings\": [";
     for (std::size_t i = 0; i < f.strings.size(); ++i)
         out += (i ? ", " : "") + JsonString(f.strings[i]);

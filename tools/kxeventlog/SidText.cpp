@@ -42,11 +42,13 @@ std::optional<std::vector<uint8_t>> ParseSidText(const std::wstring& text) {
     std::optional<uint64_t> authority = ParsePart(parts[2], 0xFFFFFFFFFFFFull);
     if (!authority) return std::nullopt;
     std::vector<uint8_t> sid = {1, static_cast<uint8_t>(parts.size() - 3)};
-    for (int shift = 40; shift >= 0; shift -= 8) sid.push_back(static_cast<uint8_t>(*authority >> shift));
+    for (int shift = 40; shift >= 0; shift -= 8)
+        sid.push_back(static_cast<uint8_t>(*authority >> shift));
     for (std::size_t i = 3; i < parts.size(); ++i) {
         std::optional<uint64_t> sub = ParsePart(parts[i], 0xFFFFFFFFull);
         if (!sub) return std::nullopt;
-        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<uint8_t>(*sub >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            sid.push_back(static_cast<uint8_t>(*sub >> shift));
     }
     return sid;
 }

@@ -50,11 +50,13 @@ std::optional<uint64_t> CToolArguments::Number(const std::wstring& name, uint64_
 void CToolArguments::AllowOnly(const std::set<std::wstring>& known) const {
     for (const auto& [name, value] : options_) {
         if (!known.count(name))
-            throw CToolError(kExitUsage, kx::Format(L"--%s is not an option of %s", name, command_));
+            throw CToolError(kExitUsage,
+                             kx::Format(L"--%s is not an option of %s", name, command_));
     }
     for (const std::wstring& name : flags_) {
         if (!known.count(name))
-            throw CToolError(kExitUsage, kx::Format(L"--%s is not an option of %s", name, command_));
+            throw CToolError(kExitUsage,
+                             kx::Format(L"--%s is not an option of %s", name, command_));
     }
 }
 

@@ -305,7 +305,8 @@ bool CLinuxEventLog::Report(EventSourceHandle source, uint16_t type, uint16_t ca
                             const wchar_t* const* strings, uint32_t dataSize, const void* data) {
     SourceHandle* handle = FindSource(source);
     if (!handle) return Fail(kErrorInvalidHandle);
-    if ((stringCount > 0 && !strings) || (dataSize > 0 && !data)) return Fail(kErrorInvalidParameter);
+    if ((stringCount > 0 && !strings) || (dataSize > 0 && !data))
+        return Fail(kErrorInvalidParameter);
     EventLogRecordFields fields;
     fields.timeGenerated = fields.timeWritten = NowSeconds();
     fields.eventId = eventId;
@@ -319,7 +320,8 @@ bool CLinuxEventLog::Report(EventSourceHandle source, uint16_t type, uint16_t ca
         const auto* bytes = static_cast<const uint8_t*>(userSid);
         fields.userSid.assign(bytes, bytes + length);
     }
-    for (uint16_t i = 0; i < stringCount; ++i) fields.strings.emplace_back(strings[i] ? strings[i] : L"");
+    for (uint16_t i = 0; i < stringCount; ++i)
+        fields.strings.emplace_back(strings[i] ? strings[i] : L"");
     if (dataSize > 0) {
         const auto* bytes = static_cast<const uint8_t*>(data);
         fields.data.assign(bytes, bytes + dataSize);

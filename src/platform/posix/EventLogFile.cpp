@@ -181,11 +181,12 @@ bool CEventLogFile::ReadHeader(EvtHeader* header) {
     header->maxSize = field(8);
     header->flags = field(9);
     header->retention = field(10);
-    const bool wellFormed = field(0) == kHeaderSize && field(1) == kSignature && field(11) == kHeaderSize;
+    const bool wellFormed =
+        field(0) == kHeaderSize && field(1) == kSignature && field(11) == kHeaderSize;
     // Only the unwrapped layout this stand-in writes is understood.
-    const bool linear = header->startOffset == kHeaderSize &&
-                        header->endOffset >= header->startOffset &&
-                        uint64_t{header->endOffset} + kEofRecordSize <= static_cast<uint64_t>(info.st_size);
+    const bool linear =
+        header->startOffset == kHeaderSize && header->endOffset >= header->startOffset &&
+        uint64_t{header->endOffset} + kEofRecordSize <= static_cast<uint64_t>(info.st_size);
     const bool numbered = header->oldestRecordNumber == 0
                               ? header->endOffset == header->startOffset
                               : header->oldestRecordNumber < header->currentRecordNumber;
@@ -222,7 +223,8 @@ bool CEventLogFile::FindRecordOffset(const EvtHeader& header, uint32_t recordNum
         uint32_t length = 0;
         bool ok = true;
         while (ok && index.offsets.size() <= wanted) {
-            const uint32_t last = index.firstNumber + static_cast<uint32_t>(index.offsets.size()) - 1;
+            const uint32_t last =
+                index.firstNumber + static_cast<uint32_t>(index.offsets.size()) - 1;
             ok = CheckRecordAt(header, index.offsets.back(), last, &length);
             if (ok) index.offsets.push_back(index.offsets.back() + length);
         }
@@ -328,8 +330,8 @@ bool CEventLogFile::RewriteLocked(uint32_t keepCount, bool restartNumbering) {
     if (!restartNumbering && keepCount >= count) return true;
 
     uint64_t keptFrom = header.endOffset;
-    EvtHeader next{kHeaderSize, kHeaderSize, header.currentRecordNumber, 0, header.maxSize, 0,
-                   header.retention};
+    EvtHeader next{kHeaderSize, kHeaderSize,     header.currentRecordNumber, 0, header.maxSize,
+                   0,           header.retention};
     if (restartNumbering) next.currentRecordNumber = 1;
     if (keepCount > 0) {
         next.oldestRecordNumber = header.currentRecordNumber - keepCount;
@@ -344,7 +346,8 @@ bool CEventLogFile::RewriteLocked(uint32_t keepCount, bool restartNumbering) {
     std::vector<uint8_t> chunk;
     bool ok = true;
     for (uint64_t from = keptFrom; ok && from < header.endOffset; from += chunk.size()) {
-        chunk.resize(static_cast<std::size_t>(std::min<uint64_t>(kCopyChunk, header.endOffset - from)));
+        chunk.resize(
+            static_cast<std::size_t>(std::min<uint64_t>(kCopyChunk, header.endOffset - from)));
         ok = ReadBytes(from, chunk.data(), chunk.size()) &&
              out.WriteAll(kHeaderSize + (from - keptFrom), chunk.data(), chunk.size());
     }

@@ -20,8 +20,8 @@
 namespace kx::platform {
 
 struct EvtHeader {
-    uint32_t startOffset = 0;    // first (oldest) record
-    uint32_t endOffset = 0;      // the end-of-file record
+    uint32_t startOffset = 0;          // first (oldest) record
+    uint32_t endOffset = 0;            // the end-of-file record
     uint32_t currentRecordNumber = 1;  // number of the next record written
     uint32_t oldestRecordNumber = 0;   // 0 while the log is empty
     uint32_t maxSize = 0;
