@@ -10,6 +10,7 @@ packages="
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine64
+  libevtx-dev libbfio-dev libevt-utils libevtx-utils
 "
 missing=""
 for package in $packages; do
