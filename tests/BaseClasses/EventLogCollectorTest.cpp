@@ -17,6 +17,8 @@
 #include "TempDirectory.h"
 #include "common/ManualClock.h"
 #include "common/Text.h"
+#include "platform/ComputerName.h"
+#include "platform/MachineRoot.h"
 #include "platform/Process.h"
 
 namespace {
@@ -441,6 +443,40 @@ TEST_F(EventLogCollectorTest, ACallbackThatThrowsIsLoggedAndReadingGoesOn) {
     RunUntil(collector, AfterDelivering(3));
     EXPECT_EQ(Delivered(), (Numbers{1, 2, 3}));
     EXPECT_NE(LogText().find("***Error:  Error occurred in the DoCallback method. "),
+              std::string::npos);
+}
+
+// The platform's own event log: the Linux log files, or Windows' event log
+// (under Wine a stub that opens and reads nothing).
+TEST_F(EventLogCollectorTest, CollectsThroughThePlatformEventLog) {
+#ifdef _WIN32
+    const wchar_t* logName = L"Application";  // readable without administrator rights
+    const std::wstring server;                // Wine opens no named server, not even its own
+#else
+    const std::wstring server = kx::platform::GetLocalComputerName();
+    const wchar_t* logName = L"Security";
+    kx::platform::SetMachineRootForTesting(dir_.WidePath());
+    std::vector<std::vector<uint8_t> > records;
+    for (int i = 0; i < 3; ++i) {
+        EventLogRecordFields fields;
+        fields.sourceName = L"Microsoft-Windows-Security-Auditing";
+        records.push_back(BuildEventLogRecord(fields));
+    }
+    ASSERT_TRUE(kx::platform::AppendEventLogRecords(logName, records, nullptr));
+#endif
+    {
+        CEventLogCollector collector;
+        collector.SetCollectionParameters(server.c_str(), logName, 1, 14,
+                                          &EventLogCollectorTest::OnRecord,
+                                          &EventLogCollectorTest::OnOpened, this);
+        RunUntil(collector, [&] { return opened_ >= 2; });
+    }
+#ifndef _WIN32
+    kx::platform::SetMachineRootForTesting(L"");
+    EXPECT_EQ(Delivered(), (Numbers{1, 2, 3}));
+#endif
+    EXPECT_NE(LogText().find("Successfully opened event log '" + kx::WideToUtf8(logName) +
+                             "' on server '" + kx::WideToUtf8(server) + "'."),
               std::string::npos);
 }
 
