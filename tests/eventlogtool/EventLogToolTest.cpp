@@ -214,7 +214,7 @@ TEST_F(EventLogToolTest, BadInputGetsAMessageAndANonZeroExitCode) {
 
 TEST_F(EventLogToolTest, ADamagedEvtxFileImportsNothingAtAll) {
     const std::filesystem::path good = DataDir() / "pwd_reset_4724_4738.evtx";
-    if (!std::filesystem::exists(good)) GTEST_SKIP() << "no recorded logs at " << DataDir();
+    ASSERT_TRUE(std::filesystem::exists(good)) << "no recorded logs at " << DataDir();
     std::string bytes = ReadFileBytes(good);
     WriteFileBytes(dir_.Path() / "truncated.evtx", bytes.substr(0, 5000));
     ToolResult result = Tool("import " + Quote(good.string()) + " " +
@@ -230,7 +230,7 @@ TEST_F(EventLogToolTest, ADamagedEvtxFileImportsNothingAtAll) {
 // range, one record per header record number.
 TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
     std::vector<ManifestRow> rows = ReadManifest();
-    if (rows.empty()) GTEST_SKIP() << "no recorded logs at " << DataDir();
+    ASSERT_FALSE(rows.empty()) << "no recorded logs at " << DataDir();
     ASSERT_EQ(rows.size(), 9u);
     for (const ManifestRow& row : rows) {
         const std::string file = row["file"];
@@ -277,7 +277,7 @@ TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
 
 TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
     const std::filesystem::path file = DataDir() / "pwd_reset_4724_4738.evtx";
-    if (!std::filesystem::exists(file)) GTEST_SKIP() << "no recorded logs at " << DataDir();
+    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << DataDir();
     ASSERT_EQ(Tool("import " + Quote(file.string())).exitCode, 0);
     std::vector<EventLogRecordFields> records = ReadLog(L"Security");
     ASSERT_EQ(records.size(), 8u);
@@ -324,7 +324,7 @@ TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
 
 TEST_F(EventLogToolTest, ShiftToNowMovesTheNewestRecordToTheCurrentTime) {
     const std::filesystem::path file = DataDir() / "local_group_4732_4733.evtx";
-    if (!std::filesystem::exists(file)) GTEST_SKIP() << "no recorded logs at " << DataDir();
+    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << DataDir();
     ASSERT_EQ(Tool("import --shift-to-now " + Quote(file.string())).exitCode, 0);
     std::vector<EventLogRecordFields> records = ReadLog(L"Security");
     ASSERT_EQ(records.size(), 5u);
