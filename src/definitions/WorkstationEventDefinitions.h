@@ -17,7 +17,13 @@ public:
     // The result of a load stopped by a field that came before its record.
     static constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x80070057);
 
-    CWorkstationEventDefinitions() = default;
+    // Makes the set and at once refreshes it (Update): the local copy first,
+    // then the server's document when its version differs.
+    CWorkstationEventDefinitions();
+    // A set that starts empty and asks nobody, for tools and tests.
+    struct WithoutRefresh {};
+    static constexpr WithoutRefresh kWithoutRefresh{};
+    explicit CWorkstationEventDefinitions(WithoutRefresh) {}
     ~CWorkstationEventDefinitions() override = default;
     CWorkstationEventDefinitions(const CWorkstationEventDefinitions&) = delete;
     CWorkstationEventDefinitions& operator=(const CWorkstationEventDefinitions&) = delete;
@@ -35,6 +41,17 @@ public:
     int32_t IsCandidateEvent(uint32_t eventId) const noexcept {
         return candidates_[eventId & 0xFFFF] ? 1 : 0;
     }
+
+    // Keeps the set and the local copy in step with the server. Returns 3 when
+    // the server gave no version number, 0 when nothing had to be downloaded,
+    // else the load's result or the failed request's error code.
+    int32_t Update();
+    // The operating system's version, "major.minor", from the registry.
+    static std::wstring GetOsVersion();
+    // The local copy "KXEventDefinitions.xml" next to the executable.
+    static std::wstring GetLocalDefinitionsPath();
+    static std::wstring ReadLocalDefinitions();
+    static void WriteLocalDefinitions(const std::wstring& text);
 
     int32_t OnStartElement(const wchar_t* prefix, const wchar_t* localName,
                            const CXMLAttributeList& attributes, int32_t isEmpty) override;

@@ -78,7 +78,7 @@ void ExpectFullDefinition(const CXMLEventDefinition& d) {
 }
 
 TEST(WorkstationEventDefinitionsTest, EveryFieldAndRuleIsFilledFromItsElement) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     EXPECT_EQ(set.LoadFromXml(Document(kFullDefinition).c_str()), 0);
     ASSERT_EQ(set.GetDefinitions().size(), 1u);
     ExpectFullDefinition(*set.GetDefinitions()[0]);
@@ -91,7 +91,7 @@ TEST(WorkstationEventDefinitionsTest, NamesAreMatchedInAnyLetterCaseAndWithoutPr
     plain.erase(plain.find(L" &amp; more"), 11);
     std::wstring lower = kx::ToLower(plain);
     std::wstring upper = kx::ToUpper(plain);
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(
         (L"<k:r xmlns:k=\"urn:k\">" + lower + upper +
          L"<k:EventDefinition><k:EVENTCODE>4740</k:EVENTCODE></k:EventDefinition></k:r>")
@@ -109,7 +109,7 @@ TEST(WorkstationEventDefinitionsTest, OnlyTheTextTrueInAnyCaseSetsAFlag) {
     const wchar_t* texts[] = {L"true", L"True", L"tRUE", L"1", L"yes", L" true", L"truee"};
     const int32_t expected[] = {1, 1, 1, 0, 0, 0, 0};
     for (std::size_t i = 0; i < std::size(texts); ++i) {
-        CWorkstationEventDefinitions set;
+        CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
         set.LoadFromXml(Document(L"<EventDefinition><IsEnabled>" + std::wstring(texts[i]) +
                                  L"</IsEnabled></EventDefinition>")
                             .c_str());
@@ -119,7 +119,7 @@ TEST(WorkstationEventDefinitionsTest, OnlyTheTextTrueInAnyCaseSetsAFlag) {
 }
 
 TEST(WorkstationEventDefinitionsTest, NumbersTakeTheLeadingDigits) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(Document(L"<EventDefinition><EventCode>4720abc</EventCode>"
                              L"<Priority> -3x</Priority><EventTypeID>+16</EventTypeID>"
                              L"<EventCategoryID>abc</EventCategoryID></EventDefinition>")
@@ -133,7 +133,7 @@ TEST(WorkstationEventDefinitionsTest, NumbersTakeTheLeadingDigits) {
 }
 
 TEST(WorkstationEventDefinitionsTest, DefinitionsKeepDocumentOrderAcrossContainers) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(
         Document(L"<A>" + Definition(4722) + L"</A><B><C>" + Definition(4720) + L"</C></B>")
             .c_str());
@@ -143,7 +143,7 @@ TEST(WorkstationEventDefinitionsTest, DefinitionsKeepDocumentOrderAcrossContaine
 }
 
 TEST(WorkstationEventDefinitionsTest, SuccessAndErrorAnywhereDoNotGateTheSet) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(
         (L"<r>" + Definition(4720) + L"<Error>stale</Error><Success>false</Success></r>").c_str());
     EXPECT_EQ(set.GetDefinitions().size(), 1u);
@@ -160,7 +160,7 @@ TEST(WorkstationEventDefinitionsTest, SuccessAndErrorAnywhereDoNotGateTheSet) {
 }
 
 TEST(WorkstationEventDefinitionsTest, PreTestComparesOnlyTheLow16Bits) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(Document(Definition(4720) + Definition(70000) + Definition(-1)).c_str());
     EXPECT_EQ(set.IsCandidateEvent(4720), 1);
     EXPECT_EQ(set.IsCandidateEvent(0xABCD0000u | 4720u), 1);
@@ -172,7 +172,7 @@ TEST(WorkstationEventDefinitionsTest, PreTestComparesOnlyTheLow16Bits) {
 }
 
 TEST(WorkstationEventDefinitionsTest, SecondLoadReplacesEveryDefinition) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(Document(Definition(4720) + Definition(4722)).c_str());
     set.LoadFromXml(Document(Definition(4726)).c_str());
     ASSERT_EQ(set.GetDefinitions().size(), 1u);
@@ -185,7 +185,7 @@ TEST(WorkstationEventDefinitionsTest, SecondLoadReplacesEveryDefinition) {
 }
 
 TEST(WorkstationEventDefinitionsTest, RepeatedFieldOverwritesAndRepeatedRuleAppends) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     set.LoadFromXml(
         Document(L"<EventDefinition><EventCode>4720</EventCode><EventCode>4722</EventCode>"
                  L"<StringNumber>1</StringNumber><StringValue>a</StringValue>"
@@ -206,7 +206,7 @@ TEST(WorkstationEventDefinitionsTest, RepeatedFieldOverwritesAndRepeatedRuleAppe
 }
 
 TEST(WorkstationEventDefinitionsTest, FieldBeforeItsRecordEndsTheLoadKeepingWhatCameBefore) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     EXPECT_EQ(set.LoadFromXml(L"<r><EventCode>4720</EventCode>" + Definition(4722) + L"</r>"),
               CWorkstationEventDefinitions::kInvalidArgument);
     EXPECT_TRUE(set.GetDefinitions().empty());
@@ -232,7 +232,7 @@ TEST(WorkstationEventDefinitionsTest, FieldBeforeItsRecordEndsTheLoadKeepingWhat
 }
 
 TEST(WorkstationEventDefinitionsTest, MalformedDocumentKeepsTheDefinitionsBeforeTheFault) {
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     std::wstring text = Document(Definition(4720) + L"<EventDefinition><EventCode>4722</Event" +
                                  L"Definition>" + Definition(4726));
     EXPECT_EQ(set.LoadFromXml(text.c_str()), 0);
@@ -252,7 +252,7 @@ TEST(WorkstationEventDefinitionsTest, IndentedDocumentLoadsLikeTheCompactOne) {
     indented += L"      <PropertyCode>P</PropertyCode>\r\n      <StoreInDatabase/>\r\n";
     indented += L"      <PropertyType>Raw</PropertyType>\r\n    </EventDefinition>\r\n";
     indented += L"  </EventDefinitions>\r\n</r>\r\n";
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     EXPECT_EQ(set.LoadFromXml(indented.c_str()), 0);
     ASSERT_EQ(set.GetDefinitions().size(), 1u);
     const auto& d = *set.GetDefinitions()[0];
@@ -277,7 +277,7 @@ TEST(WorkstationEventDefinitionsTest, RealisticDocumentLoadsCompletely) {
         GTEST_SKIP() << "Wine's xmllite misreads UTF-16 documents longer than 8 KB";
     std::wstring text = ReadRealisticDocument();
     ASSERT_FALSE(text.empty());
-    CWorkstationEventDefinitions set;
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     EXPECT_EQ(set.LoadFromXml(text.c_str()), 0);
     EXPECT_EQ(set.GetSuccess(), 1);
     ASSERT_EQ(set.GetDefinitions().size(), 23u);

@@ -135,6 +135,14 @@ bool CReferenceServer::RemoveConfigValue(const std::wstring& name) {
                    answer);
 }
 
+bool CReferenceServer::SetConfigAnswer(const std::wstring& name, const std::wstring& body) {
+    std::string answer;
+    return Control(
+        L"GET",
+        L"/control/config?name=" + EncodeQueryValue(name) + L"&answer=" + EncodeQueryValue(body),
+        std::string(), answer);
+}
+
 bool CReferenceServer::SetDefinitions(const std::string& bytes) {
     std::string answer;
     return Control(L"POST", L"/control/definitions", bytes, answer);

@@ -43,6 +43,8 @@ public:
     bool ClearFault() { return SetFault(L"none"); }
     bool SetConfigValue(const std::wstring& name, const std::wstring& value);
     bool RemoveConfigValue(const std::wstring& name);
+    // The configuration query for name is answered with exactly this text.
+    bool SetConfigAnswer(const std::wstring& name, const std::wstring& body);
     // Replaces the document served at /EventDefinitions/<version>.
     bool SetDefinitions(const std::string& bytes);
 

@@ -13,6 +13,7 @@ Control (control port, and the service port while it accepts connections):
   GET  /control/fault?mode=MODE[&delay=MS][&times=N]
        MODE: none, refuse, 500, slow, stall, html, drop, endless
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
+  GET  /control/config?name=NAME&answer=BODY   answer NAME with exactly BODY
   POST /control/definitions        replaces the definitions document (body)
   GET  /control/requests|documents|alerts?after=ID[&format=json|tsv]
   GET  /control/last?table=requests|documents|alerts   the newest id
@@ -164,6 +165,8 @@ class State:
         self.lock = threading.Lock()
         self.store = store
         self.config = {"EDVersionNumber": args.ed_version}
+        # Configuration answers given verbatim, for tests of the marker rules.
+        self.config_answers = {}
         for item in args.config or []:
             name, _, value = item.partition("=")
             self.config[name] = value
@@ -196,6 +199,13 @@ class State:
                 if self.times == 0:
                     self.fault = "none"
             return mode, delay
+
+    def config_answer(self, name):
+        with self.lock:
+            for key, value in self.config_answers.items():
+                if key.lower() == name.lower():
+                    return value
+        return None
 
     def config_value(self, name):
         with self.lock:
@@ -364,6 +374,9 @@ class Handler(BaseHTTPRequestHandler):
         state = self.server.state
         if method == "GET" and path == "/GetConfigValue":
             name = query.get("Name", [""])[0]
+            answer = state.config_answer(name)
+            if answer is not None:
+                return 200, answer, "text/xml; charset=utf-8", ()
             value = state.config_value(name)
             if value is None:
                 return 200, ('<?xml version="1.0" encoding="utf-8"?><GetConfigValueResponse>'
@@ -430,7 +443,11 @@ class Handler(BaseHTTPRequestHandler):
             elif verb == "config":
                 name = query.get("name", [""])[0]
                 with state.lock:
-                    if "value" in query:
+                    state.config_answers.pop(name, None)
+                    if "answer" in query:
+                        state.config_answers[name] = \
+                            query["answer"][0].encode("latin-1").decode("utf-8")
+                    elif "value" in query:
                         state.config[name] = query["value"][0].encode("latin-1").decode("utf-8")
                     else:
                         state.config.pop(name, None)
