@@ -28,4 +28,12 @@ mkdir -p "$(dirname "$prefix")"
         wine wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
 ) 9>"$prefix.lock"
-exec wine "$@"
+# The program's output goes through a file: a Wine process that outlives the
+# program (a server or service started by this run) must not keep the
+# caller's pipes open, or a caller such as ctest waits for it.
+output=$(mktemp)
+wine "$@" >"$output" 2>&1 9>&-
+status=$?
+cat "$output"
+rm -f "$output"
+exit $status

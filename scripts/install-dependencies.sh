@@ -5,9 +5,12 @@ set -eu
 packages="
   build-essential cmake ninja-build ccache pkg-config git clang-format python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev
+  libxml2-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine64
+  libevtx-dev libbfio-dev libevt-utils libevtx-utils
 "
 missing=""
 for package in $packages; do

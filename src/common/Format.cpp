@@ -151,14 +151,20 @@ private:
         }
     }
 
-    void EmitSigned(const Spec& spec) {
+    // A number conversion given text prints the text rather than garbage.
+    const FormatArg* NextNumberArg(const Spec& spec) {
         const FormatArg* arg = NextArg();
-        if (!arg) return;
-        if (arg->kind() == FormatArg::Kind::WideText ||
-            arg->kind() == FormatArg::Kind::NarrowText) {
+        if (arg && (arg->kind() == FormatArg::Kind::WideText ||
+                    arg->kind() == FormatArg::Kind::NarrowText)) {
             Pad(spec, arg->AsText());
-            return;
+            return nullptr;
         }
+        return arg;
+    }
+
+    void EmitSigned(const Spec& spec) {
+        const FormatArg* arg = NextNumberArg(spec);
+        if (!arg) return;
         int64_t value = arg->AsSigned();
         if (!spec.wide64)
             value = spec.half ? static_cast<int16_t>(value) : static_cast<int32_t>(value);
@@ -169,13 +175,8 @@ private:
     }
 
     void EmitUnsigned(const Spec& spec) {
-        const FormatArg* arg = NextArg();
+        const FormatArg* arg = NextNumberArg(spec);
         if (!arg) return;
-        if (arg->kind() == FormatArg::Kind::WideText ||
-            arg->kind() == FormatArg::Kind::NarrowText) {
-            Pad(spec, arg->AsText());
-            return;
-        }
         uint64_t value = arg->AsUnsigned();
         if (!spec.wide64)
             value = spec.half ? static_cast<uint16_t>(value) : static_cast<uint32_t>(value);

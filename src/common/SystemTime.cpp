@@ -50,6 +50,18 @@ SystemTime UnixMillisecondsToSystemTime(int64_t milliseconds) {
     return time;
 }
 
+std::tm ToCalendarFields(const SystemTime& time) {
+    std::tm fields{};
+    fields.tm_year = time.year - 1900;
+    fields.tm_mon = time.month - 1;
+    fields.tm_mday = time.day;
+    fields.tm_hour = time.hour;
+    fields.tm_min = time.minute;
+    fields.tm_sec = time.second;
+    fields.tm_isdst = -1;
+    return fields;
+}
+
 int64_t FileTimeToUnixSeconds(int64_t fileTime) {
     return FloorDiv(fileTime - kFileTimeUnixEpoch, 10000000);
 }

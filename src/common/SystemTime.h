@@ -3,6 +3,7 @@
 // between it, seconds since 1970 and file time (100 ns units since 1601).
 
 #include <cstdint>
+#include <ctime>
 
 namespace kx {
 
@@ -27,5 +28,8 @@ SystemTime UnixMillisecondsToSystemTime(int64_t milliseconds);
 // Seconds since 1970 from a file time, rounded toward minus infinity.
 int64_t FileTimeToUnixSeconds(int64_t fileTime);
 int64_t UnixSecondsToFileTime(int64_t seconds);
+
+// Calendar fields for mktime; daylight saving left to the C library (-1).
+std::tm ToCalendarFields(const SystemTime& time);
 
 }  // namespace kx

@@ -1,6 +1,8 @@
 #include "config/Settings.h"
 
+#include "common/Format.h"
 #include "config/RegistryKey.h"
+#include "http/HttpRequest.h"
 
 namespace {
 
@@ -62,4 +64,31 @@ void SetEDVersion(const std::wstring& version) {
     WithSettingsKey(kProductSettingsKey, [&](CRegistryKey& key, bool opened) {
         return opened && key.WriteString(L"EDVersion", version);
     });
+}
+
+namespace {
+
+constexpr std::wstring_view kSuccessMarker = L"<Success>true</Success>";
+constexpr std::wstring_view kValueMarker = L"<ConfigValue>";
+
+// A marker counts only after the start of the answer: the service's answers
+// always begin with markup of their own.
+bool FoundAfterStart(std::size_t position) {
+    return position != std::wstring::npos && position > 0;
+}
+
+}  // namespace
+
+std::wstring GetConfigValue(const std::wstring& name) {
+    std::wstring url =
+        kx::Format(L"http://%s:%s/GetConfigValue?Name=%s", GetKFSServer(), GetKFSPort(), name);
+    CHttpRequest request(url);
+    if (!request.SendRequest(L"GET", false)) return std::wstring();
+    std::wstring text = request.GetResponseText();
+    if (!FoundAfterStart(text.find(kSuccessMarker))) return std::wstring();
+    std::size_t start = text.find(kValueMarker);
+    if (!FoundAfterStart(start)) return std::wstring();
+    std::wstring rest = text.substr(start + kValueMarker.size());
+    std::size_t end = rest.find(L'<');
+    return end == std::wstring::npos ? std::wstring() : rest.substr(0, end);
 }

@@ -24,3 +24,8 @@ uint32_t GetLastEventLogRecordNumber();  // "WSLastEventLogRecordNumber", defaul
 void SetLastEventLogRecordNumber(uint32_t recordNumber);
 std::wstring GetEDVersion();  // "EDVersion", default ""
 void SetEDVersion(const std::wstring& version);
+
+// A configuration value that the Korvex Foundation service holds ("GET
+// http://server:port/GetConfigValue?Name=name", the name inserted as given).
+// Empty when the server cannot be reached or its answer lacks the markers.
+std::wstring GetConfigValue(const std::wstring& name);

@@ -17,5 +17,10 @@ std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode);
 bool FileExists(const std::wstring& path);
 // DeleteFileW; false (and the last error set) when it fails.
 bool DeleteFileByPath(const std::wstring& path);
+// Moves a file over another in one step (MoveFileExW with replace and write
+// through; rename on Linux); false and the last error set when it fails.
+bool ReplaceFileByPath(const std::wstring& from, const std::wstring& to);
+// Pushes a stream's data through to the disk (fflush, then _commit or fsync).
+bool FlushFileToDisk(std::FILE* file);
 
 }  // namespace kx::platform

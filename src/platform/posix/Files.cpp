@@ -55,4 +55,14 @@ bool DeleteFileByPath(const std::wstring& path) {
     return false;
 }
 
+bool ReplaceFileByPath(const std::wstring& from, const std::wstring& to) {
+    if (std::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0) return true;
+    SetLastErrorCode(Win32ErrorFromErrno(errno));
+    return false;
+}
+
+bool FlushFileToDisk(std::FILE* file) {
+    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
 }  // namespace kx::platform

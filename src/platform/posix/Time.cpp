@@ -52,14 +52,7 @@ bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
 }
 
 bool LocalTimeToUnixSeconds(const SystemTime& local, int64_t* seconds) {
-    tm fields{};
-    fields.tm_year = local.year - 1900;
-    fields.tm_mon = local.month - 1;
-    fields.tm_mday = local.day;
-    fields.tm_hour = local.hour;
-    fields.tm_min = local.minute;
-    fields.tm_sec = local.second;
-    fields.tm_isdst = -1;
+    std::tm fields = ToCalendarFields(local);
     errno = 0;
     time_t value = mktime(&fields);
     if (value == static_cast<time_t>(-1) && errno != 0) return false;

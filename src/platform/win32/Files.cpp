@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <io.h>
 #include <share.h>
 #include <windows.h>
 
@@ -19,6 +20,15 @@ bool FileExists(const std::wstring& path) {
 
 bool DeleteFileByPath(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool ReplaceFileByPath(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FlushFileToDisk(std::FILE* file) {
+    return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
 }  // namespace kx::platform

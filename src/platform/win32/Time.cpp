@@ -55,14 +55,7 @@ bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
 }
 
 bool LocalTimeToUnixSeconds(const SystemTime& local, int64_t* seconds) {
-    std::tm fields{};
-    fields.tm_year = local.year - 1900;
-    fields.tm_mon = local.month - 1;
-    fields.tm_mday = local.day;
-    fields.tm_hour = local.hour;
-    fields.tm_min = local.minute;
-    fields.tm_sec = local.second;
-    fields.tm_isdst = -1;
+    std::tm fields = ToCalendarFields(local);
     __time64_t value = _mktime64(&fields);
     if (value == -1) return false;
     *seconds = static_cast<int64_t>(value);

@@ -1,0 +1,42 @@
+# Tests against the reference server (tools/refserver/refserver.py).
+#
+#   kx_add_refserver_test(NAME SOURCES files... [LIBS libs...] [SERVER_ARGS args...])
+#
+# Builds the test executable NAME and registers three ctest tests:
+#   NAME.refserver.start  fixture setup: starts a server of its own on free
+#                         ports (127.0.0.1), state in <build>/NAME.refserver/
+#   NAME                  the executable, run with KX_REFSERVER=127.0.0.1:PORT
+#                         (service) and KX_REFSERVER_CONTROL=127.0.0.1:PORT
+#                         (control) in its environment; Windows builds run it
+#                         under Wine, which passes the environment on
+#   NAME.refserver.stop   fixture cleanup: stops that server
+# SERVER_ARGS go to "refserver.py start" (for example --definitions FILE,
+# --ed-version 12, --config NAME=VALUE). In the test, CReferenceServer
+# (tests/support/ReferenceServer.h) reads the address, switches faults and
+# reads back what the server stored. The server's log and SQLite file stay in
+# the state folder for a look after a failure.
+find_program(KX_PYTHON3 python3 REQUIRED)
+set(KX_REFSERVER_SCRIPT ${CMAKE_SOURCE_DIR}/tools/refserver/refserver.py)
+
+function(kx_add_refserver_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;SERVER_ARGS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  kx_apply_compile_options(${name})
+  target_link_libraries(${name} PRIVATE kxtestsupport kxcore ${ARG_LIBS} ${KX_GTEST_LIBS})
+  set(state ${CMAKE_CURRENT_BINARY_DIR}/${name}.refserver)
+  set(emulator "")
+  if(CMAKE_CROSSCOMPILING)
+    set(emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
+  add_test(NAME ${name}.refserver.start
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} start --state-dir ${state} --port 0
+                   --sync normal ${ARG_SERVER_ARGS})
+  add_test(NAME ${name}.refserver.stop
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} stop --state-dir ${state})
+  add_test(NAME ${name}
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} run --state-dir ${state} --
+                   ${emulator} $<TARGET_FILE:${name}>)
+  set_tests_properties(${name}.refserver.start PROPERTIES FIXTURES_SETUP ${name}.refserver)
+  set_tests_properties(${name}.refserver.stop PROPERTIES FIXTURES_CLEANUP ${name}.refserver)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.refserver TIMEOUT 600)
+endfunction()

@@ -1,0 +1,119 @@
+// The refresh of the definitions from the Korvex Foundation service and the
+// local copy that carries the last good document across restarts.
+
+#include <cstdio>
+#include <string>
+
+#include "common/Format.h"
+#include "common/Text.h"
+#include "config/RegistryKey.h"
+#include "config/Settings.h"
+#include "definitions/WorkstationEventDefinitions.h"
+#include "http/HttpRequest.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+
+namespace {
+
+constexpr const wchar_t* kLocalCopyName = L"KXEventDefinitions.xml";
+constexpr const wchar_t* kCurrentVersionKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr const wchar_t* kDefaultOsVersion = L"6.1";
+constexpr int32_t kNoServerVersion = 3;
+
+std::string ReadAllBytes(std::FILE* file) {
+    std::string bytes;
+    char buffer[65536];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+bool WriteAllBytes(const std::wstring& path, const std::string& bytes) {
+    std::FILE* file = kx::platform::OpenFileStream(path, L"wb");
+    if (!file) return false;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                   kx::platform::FlushFileToDisk(file);
+    return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+CWorkstationEventDefinitions::CWorkstationEventDefinitions() {
+    Update();
+}
+
+int32_t CWorkstationEventDefinitions::Update() {
+    if (version_.empty()) {
+        std::wstring text = ReadLocalDefinitions();
+        if (!text.empty()) {
+            version_ = GetEDVersion();
+            LoadFromXml(text);
+        }
+    }
+    std::wstring server = GetKFSServer();
+    std::wstring port = GetKFSPort();
+    std::wstring newVersion = GetConfigValue(L"EDVersionNumber");
+    if (newVersion.empty()) return kNoServerVersion;
+    if (kx::EqualsNoCase(newVersion, version_)) return 0;
+    // Taken before the download: a download that fails is not tried again
+    // until the server's number changes.
+    version_ = newVersion;
+    std::wstring os = GetOsVersion();
+    if (os == L"5.1") os = L"5.2";  // one document serves both
+    CHttpRequest request(kx::Format(L"http://%s:%s/EventDefinitions/%s", server, port, os));
+    if (!request.SendRequest(L"GET", false))
+        return static_cast<int32_t>(request.GetLastErrorCode());
+    std::wstring body = request.GetResponseText();
+    // Whether this document declared success decides whether it is kept on
+    // disk; a flag left over from an earlier document would save an error
+    // page as the local copy.
+    success_ = 0;
+    int32_t result = LoadFromXml(body);
+    if (success_ == 1) {
+        WriteLocalDefinitions(body);
+        SetEDVersion(newVersion);
+    }
+    return result;
+}
+
+std::wstring CWorkstationEventDefinitions::GetOsVersion() {
+    CRegistryKey key;
+    key.SetRoot(kx::platform::kHkeyLocalMachine);
+    if (!key.Open(kCurrentVersionKey, false)) return kDefaultOsVersion;
+    uint32_t major = key.ReadDword(L"CurrentMajorVersionNumber", 0);
+    if (major > 0) {
+        uint32_t minor = key.ReadDword(L"CurrentMinorVersionNumber", 0);
+        return kx::Format(L"%d.%d", major, minor);
+    }
+    return key.ReadString(L"CurrentVersion", kDefaultOsVersion);
+}
+
+std::wstring CWorkstationEventDefinitions::GetLocalDefinitionsPath() {
+    std::wstring executable = kx::platform::GetExecutablePath();
+    std::size_t last = executable.rfind(kx::platform::kPathSeparator);
+    std::wstring folder = last == std::wstring::npos ? L"." : executable.substr(0, last);
+    return folder + kx::platform::kPathSeparator + kLocalCopyName;
+}
+
+std::wstring CWorkstationEventDefinitions::ReadLocalDefinitions() {
+    std::FILE* file = kx::platform::OpenFileStream(GetLocalDefinitionsPath(), L"rb");
+    if (!file) return std::wstring();
+    std::string bytes = ReadAllBytes(file);
+    std::fclose(file);
+    std::wstring text = kx::Utf16LEToWide(bytes.data(), bytes.size());
+    std::size_t zero = text.find(L'\0');
+    if (zero != std::wstring::npos) text.resize(zero);
+    return text;
+}
+
+// The copy is written beside the old one and renamed over it, so a crash
+// while writing never leaves half a document to be loaded at the next start.
+void CWorkstationEventDefinitions::WriteLocalDefinitions(const std::wstring& text) {
+    std::wstring path = GetLocalDefinitionsPath();
+    std::wstring temporary = path + L".new";
+    if (!WriteAllBytes(temporary, kx::WideToUtf16LE(text)) ||
+        !kx::platform::ReplaceFileByPath(temporary, path)) {
+        kx::platform::DeleteFileByPath(temporary);
+    }
+}

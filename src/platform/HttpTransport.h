@@ -1,0 +1,85 @@
+#pragma once
+// The HTTP port: one request sent over the wire, attempt by attempt. The
+// request logic (verb and URL checks, the attempts, reading the headers,
+// decoding the body) is CHttpRequest's; a transport only opens, tries and
+// closes. WinHTTP on Windows, libcurl on Linux. Errors are Win32 / WinHTTP
+// error codes on both platforms.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kx::platform {
+
+// Error codes the transports report besides the platform's own.
+inline constexpr uint32_t kErrorWinHttpTimeout = 12002;
+inline constexpr uint32_t kErrorWinHttpInternal = 12004;
+inline constexpr uint32_t kErrorWinHttpInvalidUrl = 12005;
+inline constexpr uint32_t kErrorWinHttpUnrecognizedScheme = 12006;
+inline constexpr uint32_t kErrorWinHttpNameNotResolved = 12007;
+inline constexpr uint32_t kErrorWinHttpCannotConnect = 12029;
+inline constexpr uint32_t kErrorWinHttpConnectionError = 12030;
+inline constexpr uint32_t kErrorWinHttpInvalidServerResponse = 12152;
+inline constexpr uint32_t kErrorWinHttpRedirectFailed = 12156;
+inline constexpr uint32_t kErrorWinHttpHeaderSizeOverflow = 12183;
+// A response body larger than the caller allows (ERROR_MESSAGE_EXCEEDS_MAX_SIZE).
+inline constexpr uint32_t kErrorResponseTooLarge = 4336;
+
+// Milliseconds; 0 means no limit. Send and receive are idle limits: how long
+// one send or receive may wait for the network, not the whole transfer.
+struct HttpTimeouts {
+    uint32_t resolve = 0;
+    uint32_t connect = 60000;
+    uint32_t send = 30000;
+    uint32_t receive = 30000;
+};
+
+// What one SendRequest opens.
+struct HttpTarget {
+    std::wstring url;
+    std::wstring verb;  // exactly "GET" or "POST"
+    std::wstring userAgent;
+    HttpTimeouts timeouts;
+    bool noRedirect = false;
+};
+
+// One attempt on the opened request.
+struct HttpAttemptRequest {
+    // Additional header text, each header ended by CR LF; added to the request
+    // as it stands, with no header of the transport's own that WinHTTP would
+    // not send.
+    std::wstring headers;
+    // Sent exactly as given, NUL bytes included (may be empty).
+    std::string body;
+    // A body longer than this fails the attempt with kErrorResponseTooLarge.
+    std::size_t maxResponseBytes = 0;
+};
+
+struct HttpAttemptResponse {
+    // The raw header block of the final response: status line first, CR LF
+    // after every line, an empty line at the end. Empty when unreadable.
+    std::wstring rawHeaders;
+    std::wstring statusCode;  // "200", "500", ...
+    std::string body;
+};
+
+class IHttpTransport {
+public:
+    virtual ~IHttpTransport() = default;
+    // Opens what the attempts of one SendRequest need: the session (kept for
+    // later sends of the same request object), the connection and the request.
+    // 0 or an error code; on failure nothing stays open but the session.
+    virtual uint32_t Open(const HttpTarget& target) = 0;
+    // One attempt: sends the request and receives the whole response. 0 when
+    // a complete response arrived, whatever its status; else an error code.
+    virtual uint32_t Attempt(const HttpAttemptRequest& request, HttpAttemptResponse& response) = 0;
+    // Closes the connection and the request; the session stays.
+    virtual void Close() = 0;
+};
+
+// The platform's transport.
+std::unique_ptr<IHttpTransport> CreateHttpTransport();
+
+}  // namespace kx::platform

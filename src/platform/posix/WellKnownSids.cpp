@@ -1,0 +1,115 @@
+#include "platform/posix/WellKnownSids.h"
+
+namespace kx::platform {
+namespace {
+
+constexpr WellKnownSid kWellKnownSids[] = {
+    {L"S-1-0-0", L"", L"NULL SID", SidUse::WellKnownGroup},
+    {L"S-1-1-0", L"", L"Everyone", SidUse::WellKnownGroup},
+    {L"S-1-2-0", L"", L"LOCAL", SidUse::WellKnownGroup},
+    {L"S-1-2-1", L"", L"CONSOLE LOGON", SidUse::WellKnownGroup},
+    {L"S-1-3-0", L"", L"CREATOR OWNER", SidUse::WellKnownGroup},
+    {L"S-1-3-1", L"", L"CREATOR GROUP", SidUse::WellKnownGroup},
+    {L"S-1-3-2", L"", L"CREATOR OWNER SERVER", SidUse::WellKnownGroup},
+    {L"S-1-3-3", L"", L"CREATOR GROUP SERVER", SidUse::WellKnownGroup},
+    {L"S-1-3-4", L"", L"OWNER RIGHTS", SidUse::WellKnownGroup},
+    {L"S-1-5-1", L"NT AUTHORITY", L"DIALUP", SidUse::WellKnownGroup},
+    {L"S-1-5-2", L"NT AUTHORITY", L"NETWORK", SidUse::WellKnownGroup},
+    {L"S-1-5-3", L"NT AUTHORITY", L"BATCH", SidUse::WellKnownGroup},
+    {L"S-1-5-4", L"NT AUTHORITY", L"INTERACTIVE", SidUse::WellKnownGroup},
+    {L"S-1-5-6", L"NT AUTHORITY", L"SERVICE", SidUse::WellKnownGroup},
+    {L"S-1-5-7", L"NT AUTHORITY", L"ANONYMOUS LOGON", SidUse::WellKnownGroup},
+    {L"S-1-5-8", L"NT AUTHORITY", L"PROXY", SidUse::WellKnownGroup},
+    {L"S-1-5-9", L"NT AUTHORITY", L"ENTERPRISE DOMAIN CONTROLLERS", SidUse::WellKnownGroup},
+    {L"S-1-5-10", L"NT AUTHORITY", L"SELF", SidUse::WellKnownGroup},
+    {L"S-1-5-11", L"NT AUTHORITY", L"Authenticated Users", SidUse::WellKnownGroup},
+    {L"S-1-5-12", L"NT AUTHORITY", L"RESTRICTED", SidUse::WellKnownGroup},
+    {L"S-1-5-13", L"NT AUTHORITY", L"TERMINAL SERVER USER", SidUse::WellKnownGroup},
+    {L"S-1-5-14", L"NT AUTHORITY", L"REMOTE INTERACTIVE LOGON", SidUse::WellKnownGroup},
+    {L"S-1-5-15", L"NT AUTHORITY", L"This Organization", SidUse::WellKnownGroup},
+    {L"S-1-5-17", L"NT AUTHORITY", L"IUSR", SidUse::WellKnownGroup},
+    {L"S-1-5-18", L"NT AUTHORITY", L"SYSTEM", SidUse::WellKnownGroup},
+    {L"S-1-5-19", L"NT AUTHORITY", L"LOCAL SERVICE", SidUse::WellKnownGroup},
+    {L"S-1-5-20", L"NT AUTHORITY", L"NETWORK SERVICE", SidUse::WellKnownGroup},
+    {L"S-1-5-32", L"BUILTIN", L"BUILTIN", SidUse::Domain},
+    {L"S-1-5-32-544", L"BUILTIN", L"Administrators", SidUse::Alias},
+    {L"S-1-5-32-545", L"BUILTIN", L"Users", SidUse::Alias},
+    {L"S-1-5-32-546", L"BUILTIN", L"Guests", SidUse::Alias},
+    {L"S-1-5-32-547", L"BUILTIN", L"Power Users", SidUse::Alias},
+    {L"S-1-5-32-548", L"BUILTIN", L"Account Operators", SidUse::Alias},
+    {L"S-1-5-32-549", L"BUILTIN", L"Server Operators", SidUse::Alias},
+    {L"S-1-5-32-550", L"BUILTIN", L"Print Operators", SidUse::Alias},
+    {L"S-1-5-32-551", L"BUILTIN", L"Backup Operators", SidUse::Alias},
+    {L"S-1-5-32-552", L"BUILTIN", L"Replicator", SidUse::Alias},
+    {L"S-1-5-32-554", L"BUILTIN", L"Pre-Windows 2000 Compatible Access", SidUse::Alias},
+    {L"S-1-5-32-555", L"BUILTIN", L"Remote Desktop Users", SidUse::Alias},
+    {L"S-1-5-32-556", L"BUILTIN", L"Network Configuration Operators", SidUse::Alias},
+    {L"S-1-5-32-557", L"BUILTIN", L"Incoming Forest Trust Builders", SidUse::Alias},
+    {L"S-1-5-32-558", L"BUILTIN", L"Performance Monitor Users", SidUse::Alias},
+    {L"S-1-5-32-559", L"BUILTIN", L"Performance Log Users", SidUse::Alias},
+    {L"S-1-5-32-560", L"BUILTIN", L"Windows Authorization Access Group", SidUse::Alias},
+    {L"S-1-5-32-561", L"BUILTIN", L"Terminal Server License Servers", SidUse::Alias},
+    {L"S-1-5-32-562", L"BUILTIN", L"Distributed COM Users", SidUse::Alias},
+    {L"S-1-5-32-568", L"BUILTIN", L"IIS_IUSRS", SidUse::Alias},
+    {L"S-1-5-32-569", L"BUILTIN", L"Cryptographic Operators", SidUse::Alias},
+    {L"S-1-5-32-573", L"BUILTIN", L"Event Log Readers", SidUse::Alias},
+    {L"S-1-5-32-574", L"BUILTIN", L"Certificate Service DCOM Access", SidUse::Alias},
+    {L"S-1-5-32-575", L"BUILTIN", L"RDS Remote Access Servers", SidUse::Alias},
+    {L"S-1-5-32-576", L"BUILTIN", L"RDS Endpoint Servers", SidUse::Alias},
+    {L"S-1-5-32-577", L"BUILTIN", L"RDS Management Servers", SidUse::Alias},
+    {L"S-1-5-32-578", L"BUILTIN", L"Hyper-V Administrators", SidUse::Alias},
+    {L"S-1-5-32-579", L"BUILTIN", L"Access Control Assistance Operators", SidUse::Alias},
+    {L"S-1-5-32-580", L"BUILTIN", L"Remote Management Users", SidUse::Alias},
+    {L"S-1-5-33", L"NT AUTHORITY", L"WRITE RESTRICTED", SidUse::WellKnownGroup},
+    {L"S-1-5-64-10", L"NT AUTHORITY", L"NTLM Authentication", SidUse::WellKnownGroup},
+    {L"S-1-5-64-14", L"NT AUTHORITY", L"SChannel Authentication", SidUse::WellKnownGroup},
+    {L"S-1-5-64-21", L"NT AUTHORITY", L"Digest Authentication", SidUse::WellKnownGroup},
+    {L"S-1-5-80-0", L"NT SERVICE", L"ALL SERVICES", SidUse::WellKnownGroup},
+    {L"S-1-5-113", L"NT AUTHORITY", L"Local account", SidUse::WellKnownGroup},
+    {L"S-1-5-114", L"NT AUTHORITY", L"Local account and member of Administrators group",
+     SidUse::WellKnownGroup},
+    {L"S-1-15-2-1", L"APPLICATION PACKAGE AUTHORITY", L"ALL APPLICATION PACKAGES",
+     SidUse::WellKnownGroup},
+    {L"S-1-15-2-2", L"APPLICATION PACKAGE AUTHORITY", L"ALL RESTRICTED APPLICATION PACKAGES",
+     SidUse::WellKnownGroup},
+    {L"S-1-16-0", L"Mandatory Label", L"Untrusted Mandatory Level", SidUse::Label},
+    {L"S-1-16-4096", L"Mandatory Label", L"Low Mandatory Level", SidUse::Label},
+    {L"S-1-16-8192", L"Mandatory Label", L"Medium Mandatory Level", SidUse::Label},
+    {L"S-1-16-8448", L"Mandatory Label", L"Medium Plus Mandatory Level", SidUse::Label},
+    {L"S-1-16-12288", L"Mandatory Label", L"High Mandatory Level", SidUse::Label},
+    {L"S-1-16-16384", L"Mandatory Label", L"System Mandatory Level", SidUse::Label},
+    {L"S-1-16-20480", L"Mandatory Label", L"Protected Process Mandatory Level", SidUse::Label},
+    {L"S-1-18-1", L"", L"Authentication authority asserted identity", SidUse::WellKnownGroup},
+    {L"S-1-18-2", L"", L"Service asserted identity", SidUse::WellKnownGroup},
+};
+
+constexpr SddlAlias kSddlAliases[] = {
+    {L"AA", L"S-1-5-32-579"}, {L"AC", L"S-1-15-2-1"},   {L"AN", L"S-1-5-7"},
+    {L"AO", L"S-1-5-32-548"}, {L"AS", L"S-1-18-1"},     {L"AU", L"S-1-5-11"},
+    {L"BA", L"S-1-5-32-544"}, {L"BG", L"S-1-5-32-546"}, {L"BO", L"S-1-5-32-551"},
+    {L"BU", L"S-1-5-32-545"}, {L"CD", L"S-1-5-32-574"}, {L"CG", L"S-1-3-1"},
+    {L"CO", L"S-1-3-0"},      {L"CY", L"S-1-5-32-569"}, {L"ED", L"S-1-5-9"},
+    {L"ER", L"S-1-5-32-573"}, {L"ES", L"S-1-5-32-576"}, {L"HA", L"S-1-5-32-578"},
+    {L"HI", L"S-1-16-12288"}, {L"IS", L"S-1-5-32-568"}, {L"IU", L"S-1-5-4"},
+    {L"LS", L"S-1-5-19"},     {L"LU", L"S-1-5-32-559"}, {L"LW", L"S-1-16-4096"},
+    {L"ME", L"S-1-16-8192"},  {L"MP", L"S-1-16-8448"},  {L"MS", L"S-1-5-32-577"},
+    {L"MU", L"S-1-5-32-558"}, {L"NO", L"S-1-5-32-556"}, {L"NS", L"S-1-5-20"},
+    {L"NU", L"S-1-5-2"},      {L"OW", L"S-1-3-4"},      {L"PO", L"S-1-5-32-550"},
+    {L"PS", L"S-1-5-10"},     {L"PU", L"S-1-5-32-547"}, {L"RA", L"S-1-5-32-575"},
+    {L"RC", L"S-1-5-12"},     {L"RD", L"S-1-5-32-555"}, {L"RE", L"S-1-5-32-552"},
+    {L"RM", L"S-1-5-32-580"}, {L"RU", L"S-1-5-32-554"}, {L"SI", L"S-1-16-16384"},
+    {L"SO", L"S-1-5-32-549"}, {L"SS", L"S-1-18-2"},     {L"SU", L"S-1-5-6"},
+    {L"SY", L"S-1-5-18"},     {L"WD", L"S-1-1-0"},      {L"WR", L"S-1-5-33"},
+};
+
+}  // namespace
+
+std::span<const WellKnownSid> WellKnownSids() {
+    return kWellKnownSids;
+}
+
+std::span<const SddlAlias> SddlAliases() {
+    return kSddlAliases;
+}
+
+}  // namespace kx::platform

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// The path of a message file that tests/data/messages builds (such as
+// L"kx_event_messages.dll"), found from the executable's folder: test
+// executables live in tests/ or tests/<folder>/ of the build, benchmarks in
+// benchmarks/.
+std::wstring TestMessageFilePath(const std::wstring& fileName);
