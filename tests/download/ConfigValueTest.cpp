@@ -22,6 +22,9 @@ TEST_F(ConfigValueTest, ValueBetweenTheMarkersIsTakenAsItStands) {
 TEST_F(ConfigValueTest, AnswersWithoutBothMarkersAfterTheStartGiveNothing) {
     server_.SetConfigAnswer(L"AtStart", L"<Success>true</Success><ConfigValue>12</ConfigValue>");
     EXPECT_EQ(GetConfigValue(L"AtStart"), L"");
+    server_.SetConfigAnswer(L"ValueAtStart",
+                            L"<ConfigValue>12</ConfigValue><Success>true</Success>");
+    EXPECT_EQ(GetConfigValue(L"ValueAtStart"), L"");
     server_.SetConfigAnswer(L"NoSuccess", L"<r><ConfigValue>12</ConfigValue></r>");
     EXPECT_EQ(GetConfigValue(L"NoSuccess"), L"");
     server_.SetConfigAnswer(L"Refused",
@@ -38,6 +41,23 @@ TEST_F(ConfigValueTest, EmptyValueAndValueWithoutAClosingTagGiveNothing) {
     EXPECT_EQ(GetConfigValue(L"Empty"), L"");
     server_.SetConfigAnswer(L"Open", L"<r><Success>true</Success><ConfigValue>12");
     EXPECT_EQ(GetConfigValue(L"Open"), L"");
+}
+
+TEST_F(ConfigValueTest, ValueEndsAtTheFirstTagWhateverItIs) {
+    server_.SetConfigAnswer(L"Inner",
+                            L"<r><Success>true</Success><ConfigValue>1<b>2</b>"
+                            L"</ConfigValue></r>");
+    EXPECT_EQ(GetConfigValue(L"Inner"), L"1");
+    server_.SetConfigValue(L"City", L"Z\u00fcrich");
+    EXPECT_EQ(GetConfigValue(L"City"), L"Z\u00fcrich");  // the answer is UTF-8
+}
+
+TEST_F(ConfigValueTest, NameGoesIntoTheUrlAsGiven) {
+    server_.SetConfigValue(L"EDVersionNumber", L"12");
+    // Not escaped: the server sees a second query parameter, not a longer name.
+    EXPECT_EQ(GetConfigValue(L"EDVersionNumber&Extra=1"), L"12");
+    EXPECT_EQ(NewRequestPaths(),
+              (std::vector<std::string>{"/GetConfigValue?Name=EDVersionNumber&Extra=1"}));
 }
 
 TEST_F(ConfigValueTest, ErrorStatusesAndUnreachableServersGiveNothing) {
