@@ -1,11 +1,39 @@
 #!/bin/sh
-# The agent's main job on this machine. The agent executable does not exist
-# yet: until it does, this builds the Linux preset and runs what there is,
-# the diagnostic log and worker thread foundation, through its benchmark.
+# The agent's main job on this machine, as far as the agent exists today.
+#
+# The service executable itself (service control, the event pipeline, alert
+# cache files and posting) is not built yet. What runs is every piece that
+# exists, end to end on a machine of its own under build/demo-machine:
+#   - the reference server plays the Korvex Foundation service, serving the
+#     realistic definitions document of data/definitions/;
+#   - kxreg sets the policy (enable switch, server, port) in the machine's
+#     registry;
+#   - kxeventlog imports the recorded Windows Security logs of tests/data/evtx
+#     into the machine's Security log, moved in time to end now;
+#   - kxpreview refreshes the definitions from the server (saving the local
+#     copy), reads the Security log with the collector from the last 14 days
+#     and prints every record that a definition's event code selects.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux
-echo "The agent executable is not built yet; running the diagnostic log benchmark instead."
-exec build/linux/benchmarks/bench_logging
+cmake --build --preset linux --target kxpreview kxreg kxeventlog
+
+tools=build/linux/tools
+machine=$PWD/build/demo-machine
+rm -rf "$machine"
+mkdir -p "$machine"
+export KX_MACHINE_ROOT="$machine/root"
+
+python3 tools/refserver/refserver.py start --state-dir "$machine/server" --port 0 \
+    --definitions data/definitions/KXEventDefinitions.xml --ed-version 1 >/dev/null
+trap 'python3 tools/refserver/refserver.py stop --state-dir "$machine/server" >/dev/null 2>&1' EXIT
+port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["service"].split(":")[1])' \
+    "$machine/server/address.json")
+
+"$tools/kxreg/kxreg" policy /enable /server 127.0.0.1 /port "$port"
+"$tools/kxeventlog/kxeventlog" import --shift-to-now tests/data/evtx/*.evtx
+"$tools/kxeventlog/kxeventlog" info
+"$tools/kxpreview/kxpreview" --seconds 120 --from-oldest
+echo "Diagnostic log: $tools/kxpreview/BWAgentSvc.log (if any line was written);" \
+     "definitions copy: $tools/kxpreview/KXEventDefinitions.xml"
