@@ -5,7 +5,7 @@
 namespace kx {
 namespace {
 
-struct Spec {
+struct Directive {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plusSign = false;
@@ -42,40 +42,40 @@ private:
 
     void Conversion() {
         std::size_t start = pos_ - 1;
-        Spec spec;
-        ParseFlags(spec);
-        spec.width = ParseNumber(true, spec);
+        Directive directive;
+        ParseFlags(directive);
+        directive.width = ParseNumber(true, directive);
         if (More() && Peek() == L'.') {
             ++pos_;
-            spec.precision = ParseNumber(false, spec);
-            if (spec.precision < 0) spec.precision = 0;
+            directive.precision = ParseNumber(false, directive);
+            if (directive.precision < 0) directive.precision = 0;
         }
-        ParseLength(spec);
+        ParseLength(directive);
         if (!More()) {
             out_.append(format_.substr(start));
             return;
         }
-        spec.conversion = format_[pos_++];
-        Emit(spec, start);
+        directive.conversion = format_[pos_++];
+        Emit(directive, start);
     }
 
-    void ParseFlags(Spec& spec) {
+    void ParseFlags(Directive& directive) {
         for (; More(); ++pos_) {
             switch (Peek()) {
                 case L'-':
-                    spec.leftAlign = true;
+                    directive.leftAlign = true;
                     break;
                 case L'0':
-                    spec.zeroPad = true;
+                    directive.zeroPad = true;
                     break;
                 case L'+':
-                    spec.plusSign = true;
+                    directive.plusSign = true;
                     break;
                 case L' ':
-                    spec.blankSign = true;
+                    directive.blankSign = true;
                     break;
                 case L'#':
-                    spec.alternate = true;
+                    directive.alternate = true;
                     break;
                 default:
                     return;
@@ -83,13 +83,13 @@ private:
         }
     }
 
-    int ParseNumber(bool isWidth, Spec& spec) {
+    int ParseNumber(bool isWidth, Directive& directive) {
         if (More() && Peek() == L'*') {
             ++pos_;
             const FormatArg* arg = NextArg();
             int value = arg ? static_cast<int>(static_cast<int32_t>(arg->AsSigned())) : 0;
             if (isWidth && value < 0) {
-                spec.leftAlign = true;
+                directive.leftAlign = true;
                 value = -value;
             }
             return value;
@@ -102,17 +102,17 @@ private:
         return value;
     }
 
-    void ParseLength(Spec& spec) {
+    void ParseLength(Directive& directive) {
         auto startsWith = [&](std::wstring_view text) {
             return format_.substr(pos_, text.size()) == text;
         };
         if (startsWith(L"I64") || startsWith(L"ll")) {
-            spec.wide64 = true;
+            directive.wide64 = true;
             pos_ += startsWith(L"ll") ? 2 : 3;
         } else if (startsWith(L"I32")) {
             pos_ += 3;
         } else if (startsWith(L"hh") || startsWith(L"h")) {
-            spec.half = true;
+            directive.half = true;
             pos_ += startsWith(L"hh") ? 2 : 1;
         } else if (More() &&
                    (Peek() == L'l' || Peek() == L'z' || Peek() == L'L' || Peek() == L'w')) {
@@ -120,30 +120,30 @@ private:
         }
     }
 
-    void Emit(const Spec& spec, std::size_t start) {
-        switch (spec.conversion) {
+    void Emit(const Directive& directive, std::size_t start) {
+        switch (directive.conversion) {
             case L'%':
                 out_.push_back(L'%');
                 return;
             case L'd':
             case L'i':
-                EmitSigned(spec);
+                EmitSigned(directive);
                 return;
             case L'u':
             case L'x':
             case L'X':
             case L'o':
-                EmitUnsigned(spec);
+                EmitUnsigned(directive);
                 return;
             case L'p':
-                EmitPointer(spec);
+                EmitPointer(directive);
                 return;
             case L'c':
-                EmitCharacter(spec);
+                EmitCharacter(directive);
                 return;
             case L's':
             case L'S':
-                EmitText(spec);
+                EmitText(directive);
                 return;
             default:
                 out_.append(format_.substr(start, pos_ - start));
@@ -152,43 +152,46 @@ private:
     }
 
     // A number conversion given text prints the text rather than garbage.
-    const FormatArg* NextNumberArg(const Spec& spec) {
+    const FormatArg* NextNumberArg(const Directive& directive) {
         const FormatArg* arg = NextArg();
         if (arg && (arg->kind() == FormatArg::Kind::WideText ||
                     arg->kind() == FormatArg::Kind::NarrowText)) {
-            Pad(spec, arg->AsText());
+            Pad(directive, arg->AsText());
             return nullptr;
         }
         return arg;
     }
 
-    void EmitSigned(const Spec& spec) {
-        const FormatArg* arg = NextNumberArg(spec);
+    void EmitSigned(const Directive& directive) {
+        const FormatArg* arg = NextNumberArg(directive);
         if (!arg) return;
         int64_t value = arg->AsSigned();
-        if (!spec.wide64)
-            value = spec.half ? static_cast<int16_t>(value) : static_cast<int32_t>(value);
+        if (!directive.wide64)
+            value = directive.half ? static_cast<int16_t>(value) : static_cast<int32_t>(value);
         uint64_t magnitude =
             value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        std::wstring sign = value < 0 ? L"-" : spec.plusSign ? L"+" : spec.blankSign ? L" " : L"";
-        EmitNumber(spec, sign, Digits(magnitude, 10, false));
+        std::wstring sign = value < 0             ? L"-"
+                            : directive.plusSign  ? L"+"
+                            : directive.blankSign ? L" "
+                                                  : L"";
+        EmitNumber(directive, sign, Digits(magnitude, 10, false));
     }
 
-    void EmitUnsigned(const Spec& spec) {
-        const FormatArg* arg = NextNumberArg(spec);
+    void EmitUnsigned(const Directive& directive) {
+        const FormatArg* arg = NextNumberArg(directive);
         if (!arg) return;
         uint64_t value = arg->AsUnsigned();
-        if (!spec.wide64)
-            value = spec.half ? static_cast<uint16_t>(value) : static_cast<uint32_t>(value);
-        unsigned base = spec.conversion == L'o' ? 8 : spec.conversion == L'u' ? 10 : 16;
+        if (!directive.wide64)
+            value = directive.half ? static_cast<uint16_t>(value) : static_cast<uint32_t>(value);
+        unsigned base = directive.conversion == L'o' ? 8 : directive.conversion == L'u' ? 10 : 16;
         std::wstring prefix;
-        if (spec.alternate && value != 0 && base == 16)
-            prefix = spec.conversion == L'X' ? L"0X" : L"0x";
-        if (spec.alternate && base == 8) prefix = L"0";
-        EmitNumber(spec, prefix, Digits(value, base, spec.conversion == L'X'));
+        if (directive.alternate && value != 0 && base == 16)
+            prefix = directive.conversion == L'X' ? L"0X" : L"0x";
+        if (directive.alternate && base == 8) prefix = L"0";
+        EmitNumber(directive, prefix, Digits(value, base, directive.conversion == L'X'));
     }
 
-    void EmitPointer(const Spec& spec) {
+    void EmitPointer(const Directive& directive) {
         const FormatArg* arg = NextArg();
         if (!arg) return;
         std::wstring digits = Digits(arg->AsUnsigned(), 16, true);
@@ -196,10 +199,10 @@ private:
                       sizeof(void*) * 2 -
                           (digits.size() < sizeof(void*) * 2 ? digits.size() : sizeof(void*) * 2),
                       L'0');
-        Pad(spec, digits);
+        Pad(directive, digits);
     }
 
-    void EmitCharacter(const Spec& spec) {
+    void EmitCharacter(const Directive& directive) {
         const FormatArg* arg = NextArg();
         if (!arg) return;
         std::wstring text;
@@ -210,17 +213,18 @@ private:
         } else {
             text.push_back(static_cast<wchar_t>(arg->AsUnsigned()));
         }
-        Pad(spec, text);
+        Pad(directive, text);
     }
 
-    void EmitText(const Spec& spec) {
+    void EmitText(const Directive& directive) {
         const FormatArg* arg = NextArg();
         if (!arg) return;
         std::wstring text = arg->AsText();
-        if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-            text.resize(spec.precision);
+        if (directive.precision >= 0 &&
+            text.size() > static_cast<std::size_t>(directive.precision)) {
+            text.resize(directive.precision);
         }
-        Pad(spec, text);
+        Pad(directive, text);
     }
 
     static std::wstring Digits(uint64_t value, unsigned base, bool upper) {
@@ -233,26 +237,26 @@ private:
         return digits;
     }
 
-    void EmitNumber(const Spec& spec, const std::wstring& prefix, std::wstring digits) {
-        if (spec.precision >= 0) {
-            if (spec.precision == 0 && digits == L"0") digits.clear();
-            if (digits.size() < static_cast<std::size_t>(spec.precision)) {
-                digits.insert(0, spec.precision - digits.size(), L'0');
+    void EmitNumber(const Directive& directive, const std::wstring& prefix, std::wstring digits) {
+        if (directive.precision >= 0) {
+            if (directive.precision == 0 && digits == L"0") digits.clear();
+            if (digits.size() < static_cast<std::size_t>(directive.precision)) {
+                digits.insert(0, directive.precision - digits.size(), L'0');
             }
         }
-        bool zeroFill = spec.zeroPad && !spec.leftAlign && spec.precision < 0;
+        bool zeroFill = directive.zeroPad && !directive.leftAlign && directive.precision < 0;
         std::size_t length = prefix.size() + digits.size();
-        if (zeroFill && length < static_cast<std::size_t>(spec.width)) {
-            digits.insert(0, spec.width - length, L'0');
+        if (zeroFill && length < static_cast<std::size_t>(directive.width)) {
+            digits.insert(0, directive.width - length, L'0');
         }
-        Pad(spec, prefix + digits);
+        Pad(directive, prefix + digits);
     }
 
-    void Pad(const Spec& spec, const std::wstring& text) {
-        std::size_t width = static_cast<std::size_t>(spec.width);
+    void Pad(const Directive& directive, const std::wstring& text) {
+        std::size_t width = static_cast<std::size_t>(directive.width);
         if (text.size() >= width) {
             out_.append(text);
-        } else if (spec.leftAlign) {
+        } else if (directive.leftAlign) {
             out_.append(text);
             out_.append(width - text.size(), L' ');
         } else {

@@ -9,17 +9,17 @@
 namespace kx {
 namespace {
 
-// One insert reference: "%<number>" with its optional "!specification!".
+// One insert reference: "%<number>" with its optional "!directive!".
 struct InsertSpec {
     unsigned number = 0;
-    bool plain = true;  // no specification: the text as it is
+    bool plain = true;  // no directive: the text as it is
     std::wstring flags;
     int width = -1;
     bool widthFromInsert = false;
     int precision = -1;
     bool precisionFromInsert = false;
     std::wstring length;
-    wchar_t conversion = L's';  // 0 for an empty specification ("%1!!")
+    wchar_t conversion = L's';  // 0 for an empty directive ("%1!!")
     InsertReading reading = InsertReading::WideText;
 };
 
@@ -72,52 +72,52 @@ InsertReading ClassifyReading(std::wstring_view length, wchar_t conversion) {
     return InsertReading::Other;
 }
 
-// The specification between the exclamation marks, read as FormatMessageW
+// The directive between the exclamation marks, read as FormatMessageW
 // reads it: flags (a "*" among them takes the width from the insert), width,
 // precision (a number or "*"), then length prefix and conversion.
-void ParseSpecification(std::wstring_view text, InsertSpec& spec) {
+void ParseSpecification(std::wstring_view text, InsertSpec& directive) {
     std::size_t pos = 0;
     for (; pos < text.size() &&
            std::wstring_view(L"0+- *#").find(text[pos]) != std::wstring_view::npos;
          ++pos) {
         if (text[pos] == L'*') {
-            spec.widthFromInsert = true;
+            directive.widthFromInsert = true;
         } else {
-            spec.flags.push_back(text[pos]);
+            directive.flags.push_back(text[pos]);
         }
     }
-    if (pos < text.size() && IsDigit(text[pos])) spec.width = ParseCount(text, pos);
+    if (pos < text.size() && IsDigit(text[pos])) directive.width = ParseCount(text, pos);
     if (pos < text.size() && text[pos] == L'.') {
         ++pos;
         if (pos < text.size() && text[pos] == L'*') {
-            spec.precisionFromInsert = true;
+            directive.precisionFromInsert = true;
             ++pos;
         } else {
-            spec.precision = ParseCount(text, pos);
+            directive.precision = ParseCount(text, pos);
         }
     }
     std::wstring_view rest = text.substr(pos);
     if (rest.empty()) {
-        spec.conversion = 0;
-        spec.reading = InsertReading::Other;
+        directive.conversion = 0;
+        directive.reading = InsertReading::Other;
         return;
     }
-    spec.conversion = rest.back();
-    spec.length.assign(rest.substr(0, rest.size() - 1));
-    spec.reading = ClassifyReading(spec.length, spec.conversion);
+    directive.conversion = rest.back();
+    directive.length.assign(rest.substr(0, rest.size() - 1));
+    directive.reading = ClassifyReading(directive.length, directive.conversion);
 }
 
 // Reads an insert reference whose first digit is at pos. False when its
-// specification has no closing exclamation mark.
-bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertSpec& spec) {
-    spec.number = text[pos++] - L'0';
+// directive has no closing exclamation mark.
+bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertSpec& directive) {
+    directive.number = text[pos++] - L'0';
     if (pos < text.size() && IsDigit(text[pos]))
-        spec.number = spec.number * 10 + (text[pos++] - L'0');
+        directive.number = directive.number * 10 + (text[pos++] - L'0');
     if (pos >= text.size() || text[pos] != L'!') return true;
     std::size_t close = text.find(L'!', pos + 1);
     if (close == std::wstring_view::npos) return false;
-    spec.plain = false;
-    ParseSpecification(text.substr(pos + 1, close - pos - 1), spec);
+    directive.plain = false;
+    ParseSpecification(text.substr(pos + 1, close - pos - 1), directive);
     pos = close + 1;
     return true;
 }
@@ -131,51 +131,51 @@ class InsertFormatter {
 public:
     explicit InsertFormatter(std::span<const std::wstring> inserts) : inserts_(inserts) {}
 
-    void Append(const InsertSpec& spec, std::wstring& out) const {
-        if (!spec.plain) {
-            out += Format(spec);
-        } else if (spec.number <= inserts_.size()) {
-            out += UpToNul(inserts_[spec.number - 1]);
+    void Append(const InsertSpec& directive, std::wstring& out) const {
+        if (!directive.plain) {
+            out += Format(directive);
+        } else if (directive.number <= inserts_.size()) {
+            out += UpToNul(inserts_[directive.number - 1]);
         } else {
-            out += MissingInsertText(spec.number);
+            out += MissingInsertText(directive.number);
         }
     }
 
 private:
-    std::wstring Format(const InsertSpec& spec) const {
-        unsigned index = spec.number;
-        bool leftAlign = spec.flags.find(L'-') != std::wstring::npos;
-        int width = spec.width;
-        int precision = spec.precision;
-        if (spec.widthFromInsert) {
+    std::wstring Format(const InsertSpec& directive) const {
+        unsigned index = directive.number;
+        bool leftAlign = directive.flags.find(L'-') != std::wstring::npos;
+        int width = directive.width;
+        int precision = directive.precision;
+        if (directive.widthFromInsert) {
             int64_t value = InsertNumber(Argument(index++), InsertReading::Number);
             if (value < 0) leftAlign = true;
             width = Clamp(value < 0 ? -value : value);
         }
-        if (spec.precisionFromInsert) {
+        if (directive.precisionFromInsert) {
             int64_t value = InsertNumber(Argument(index++), InsertReading::Number);
             precision = value < 0 ? -1 : Clamp(value);
         }
         width = std::min(width, kMaxMessageInsertWidth);
         precision = std::min(precision, kMaxMessageInsertWidth);
         std::wstring value = Argument(index);
-        if (spec.reading == InsertReading::Other) {
-            return spec.conversion ? std::wstring(1, spec.conversion) : std::wstring();
+        if (directive.reading == InsertReading::Other) {
+            return directive.conversion ? std::wstring(1, directive.conversion) : std::wstring();
         }
-        std::wstring format = L"%" + spec.flags;
-        if (leftAlign && spec.flags.find(L'-') == std::wstring::npos) format.push_back(L'-');
+        std::wstring format = L"%" + directive.flags;
+        if (leftAlign && directive.flags.find(L'-') == std::wstring::npos) format.push_back(L'-');
         if (width >= 0) format += std::to_wstring(width);
         if (precision >= 0) format += L"." + std::to_wstring(precision);
-        switch (spec.reading) {
+        switch (directive.reading) {
             case InsertReading::WideText:
             case InsertReading::AnsiText:
                 return kx::Format(format + L"s", value);
             case InsertReading::Character:
                 return kx::Format(format + L"c",
-                                  static_cast<wchar_t>(InsertNumber(value, spec.reading)));
+                                  static_cast<wchar_t>(InsertNumber(value, directive.reading)));
             default:
-                return kx::Format(format + spec.length + spec.conversion,
-                                  InsertNumber(value, spec.reading));
+                return kx::Format(format + directive.length + directive.conversion,
+                                  InsertNumber(value, directive.reading));
         }
     }
 
@@ -225,9 +225,9 @@ uint32_t FormatMessageText(std::wstring_view text, InsertHandling handling,
         if (pos >= text.size()) return kMessageErrorInvalidParameter;
         wchar_t next = text[pos];
         if (next >= L'1' && next <= L'9' && !ignore) {
-            InsertSpec spec;
-            if (!ParseInsert(text, pos, spec)) return kMessageErrorInvalidParameter;
-            formatter.Append(spec, out);
+            InsertSpec directive;
+            if (!ParseInsert(text, pos, directive)) return kMessageErrorInvalidParameter;
+            formatter.Append(directive, out);
             if (out.size() > kMaxMessageLength) return kMessageErrorNotEnoughMemory;
             continue;
         }
@@ -268,13 +268,13 @@ MessageInsertScan ScanMessageInserts(std::wstring_view text) {
             ++pos;
             continue;
         }
-        InsertSpec spec;
-        if (!ParseInsert(text, pos, spec)) break;
-        unsigned index = spec.number;
-        if (spec.widthFromInsert) note(index++, InsertReading::Number);
-        if (spec.precisionFromInsert) note(index++, InsertReading::Number);
-        scan.readsWidthFromInsert |= spec.widthFromInsert || spec.precisionFromInsert;
-        note(index, spec.reading);
+        InsertSpec directive;
+        if (!ParseInsert(text, pos, directive)) break;
+        unsigned index = directive.number;
+        if (directive.widthFromInsert) note(index++, InsertReading::Number);
+        if (directive.precisionFromInsert) note(index++, InsertReading::Number);
+        scan.readsWidthFromInsert |= directive.widthFromInsert || directive.precisionFromInsert;
+        note(index, directive.reading);
     }
     return scan;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Message texts as message resources hold them, formatted by FormatMessageW's
 // rules (width 0: the text's own line breaks are kept, as CR LF):
-//   %1 .. %99          an insert, optionally with a printf specification in
+//   %1 .. %99          an insert, optionally with a printf directive in
 //                      exclamation marks (%1!d!, %2!-10s!, %3!.*s!);
 //   %n  %r  %t         CR LF, CR, tab;      %0  the text ends here;
 //   %<any other>       that character (%% gives %, %. gives ., %! gives !);
@@ -9,7 +9,7 @@
 // With inserts ignored, the inserts and the %<other> pairs stay as written;
 // %n, %r, %t and %0 still apply.
 //
-// Inserts are texts. An insert that a specification reads as a number (d, i,
+// Inserts are texts. An insert that a directive reads as a number (d, i,
 // u, x, X, o, p) stands for the number that its text spells (decimal or 0x
 // hexadecimal, optional sign); one read as a character (c, C) stands for its
 // first character. An insert beyond the supplied texts stands for the text
@@ -42,9 +42,9 @@ inline constexpr uint32_t kMessageErrorEmptyText = 235;
 
 enum class InsertHandling { Replace, Ignore };
 
-// How a specification reads its insert.
+// How a directive reads its insert.
 enum class InsertReading : uint8_t {
-    WideText = 1,   // s, ls, ws, and no specification
+    WideText = 1,   // s, ls, ws, and no directive
     AnsiText = 2,   // S, hs
     Number = 4,     // d i u x X o p, with or without a length prefix
     Character = 8,  // c, C
@@ -54,7 +54,7 @@ enum class InsertReading : uint8_t {
 struct MessageInsertScan {
     // The highest insert number the text reads (0 when none).
     unsigned highest = 0;
-    // Some specification takes a width or precision from an insert ("*").
+    // Some directive takes a width or precision from an insert ("*").
     bool readsWidthFromInsert = false;
     // Per insert number (index 1..99): a mask of InsertReading values.
     std::array<uint8_t, kMaxMessageInsert + 2> readings{};

@@ -8,7 +8,7 @@
 //            and formatted by FormatMessageW's rules (common/MessageText.h).
 // On both, inserts are texts; an insert beyond the supplied ones stands for
 // the text "%<number>" (Windows: the argument array is padded with such texts),
-// and a specification that reads an insert as a number reads the number its
+// and a directive that reads an insert as a number reads the number its
 // text spells (common/MessageText.h). Errors are Win32 codes: 2 missing file,
 // 193 not a PE image, 317 no such message, 1813 no message table, ...
 //

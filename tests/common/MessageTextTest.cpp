@@ -1,6 +1,6 @@
 // The message text formatter's own rules beyond what the platform tests
 // compare with FormatMessageW: widths taken from inserts, limits on hostile
-// specifications, and how insert texts are read.
+// directives, and how insert texts are read.
 
 #include "common/MessageText.h"
 
@@ -85,7 +85,7 @@ TEST(MessageText, ScanTellsHowEachInsertIsRead) {
     EXPECT_EQ(mixed.readings[1], static_cast<uint8_t>(InsertReading::Number) |
                                      static_cast<uint8_t>(InsertReading::WideText));
     EXPECT_FALSE(mixed.readsWidthFromInsert);
-    // The text ends at %0; an unclosed specification ends the scan.
+    // The text ends at %0; an unclosed directive ends the scan.
     EXPECT_EQ(kx::ScanMessageInserts(L"a %1 %0 %9").highest, 1u);
     EXPECT_EQ(kx::ScanMessageInserts(L"%2 %3!d").highest, 2u);
     EXPECT_EQ(kx::ScanMessageInserts(L"%99!s! %100").highest, 99u);

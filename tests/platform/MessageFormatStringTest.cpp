@@ -73,7 +73,7 @@ TEST(FormatStringMessage, Failures) {
            {L"", I, 235, L""},
            {L"%1!!", R, 235, L""}},
           {L"one"});
-    // An unclosed specification is only text while inserts are ignored.
+    // An unclosed directive is only text while inserts are ignored.
     Check({{L"%1!s", I, 0, L"%1!s"}}, {});
 }
 

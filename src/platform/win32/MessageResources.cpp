@@ -12,15 +12,15 @@ namespace {
 
 // FormatMessageW's argument array reads as many entries as the message
 // names, however few the caller has, and reads an entry as a pointer or as a
-// number as the message's specification says. This array has an entry for
+// number as the message's directive says. This array has an entry for
 // every insert the message reads ("%<number>" texts past the caller's) and
-// puts into each what the specification reads, so nothing is read past the
+// puts into each what the directive reads, so nothing is read past the
 // array and no number is taken for a text's address.
 class ArgumentArray {
 public:
     ArgumentArray(std::wstring_view format, std::span<const std::wstring> inserts) {
         const MessageInsertScan scan = ScanMessageInserts(format);
-        // One entry more: on 32-bit Windows a 64-bit specification reads two.
+        // One entry more: on 32-bit Windows a 64-bit directive reads two.
         const std::size_t count = std::max<std::size_t>(scan.highest, inserts.size()) + 1;
         texts_.resize(count);
         ansiTexts_.resize(count);
