@@ -10,7 +10,7 @@ namespace kx {
 namespace {
 
 // One insert reference: "%<number>" with its optional "!directive!".
-struct InsertSpec {
+struct InsertDirective {
     unsigned number = 0;
     bool plain = true;  // no directive: the text as it is
     std::wstring flags;
@@ -75,7 +75,7 @@ InsertReading ClassifyReading(std::wstring_view length, wchar_t conversion) {
 // The directive between the exclamation marks, read as FormatMessageW
 // reads it: flags (a "*" among them takes the width from the insert), width,
 // precision (a number or "*"), then length prefix and conversion.
-void ParseSpecification(std::wstring_view text, InsertSpec& directive) {
+void ParseDirective(std::wstring_view text, InsertDirective& directive) {
     std::size_t pos = 0;
     for (; pos < text.size() &&
            std::wstring_view(L"0+- *#").find(text[pos]) != std::wstring_view::npos;
@@ -109,7 +109,7 @@ void ParseSpecification(std::wstring_view text, InsertSpec& directive) {
 
 // Reads an insert reference whose first digit is at pos. False when its
 // directive has no closing exclamation mark.
-bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertSpec& directive) {
+bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertDirective& directive) {
     directive.number = text[pos++] - L'0';
     if (pos < text.size() && IsDigit(text[pos]))
         directive.number = directive.number * 10 + (text[pos++] - L'0');
@@ -117,7 +117,7 @@ bool ParseInsert(std::wstring_view text, std::size_t& pos, InsertSpec& directive
     std::size_t close = text.find(L'!', pos + 1);
     if (close == std::wstring_view::npos) return false;
     directive.plain = false;
-    ParseSpecification(text.substr(pos + 1, close - pos - 1), directive);
+    ParseDirective(text.substr(pos + 1, close - pos - 1), directive);
     pos = close + 1;
     return true;
 }
@@ -131,7 +131,7 @@ class InsertFormatter {
 public:
     explicit InsertFormatter(std::span<const std::wstring> inserts) : inserts_(inserts) {}
 
-    void Append(const InsertSpec& directive, std::wstring& out) const {
+    void Append(const InsertDirective& directive, std::wstring& out) const {
         if (!directive.plain) {
             out += Format(directive);
         } else if (directive.number <= inserts_.size()) {
@@ -142,7 +142,7 @@ public:
     }
 
 private:
-    std::wstring Format(const InsertSpec& directive) const {
+    std::wstring Format(const InsertDirective& directive) const {
         unsigned index = directive.number;
         bool leftAlign = directive.flags.find(L'-') != std::wstring::npos;
         int width = directive.width;
@@ -225,7 +225,7 @@ uint32_t FormatMessageText(std::wstring_view text, InsertHandling handling,
         if (pos >= text.size()) return kMessageErrorInvalidParameter;
         wchar_t next = text[pos];
         if (next >= L'1' && next <= L'9' && !ignore) {
-            InsertSpec directive;
+            InsertDirective directive;
             if (!ParseInsert(text, pos, directive)) return kMessageErrorInvalidParameter;
             formatter.Append(directive, out);
             if (out.size() > kMaxMessageLength) return kMessageErrorNotEnoughMemory;
@@ -268,7 +268,7 @@ MessageInsertScan ScanMessageInserts(std::wstring_view text) {
             ++pos;
             continue;
         }
-        InsertSpec directive;
+        InsertDirective directive;
         if (!ParseInsert(text, pos, directive)) break;
         unsigned index = directive.number;
         if (directive.widthFromInsert) note(index++, InsertReading::Number);
