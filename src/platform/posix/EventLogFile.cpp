@@ -13,6 +13,7 @@
 #include "BaseClasses/EventLogRecord.h"
 #include "platform/EventLog.h"
 #include "platform/Process.h"
+#include "platform/posix/ErrnoMapping.h"
 
 namespace kx::platform {
 namespace {
@@ -28,21 +29,6 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 bool Fail(uint32_t code) {
     SetLastErrorCode(code);
     return false;
-}
-
-uint32_t Win32ErrorFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return 5;
-        case ENOSPC:
-            return 112;
-        default:
-            return 31;  // ERROR_GEN_FAILURE
-    }
 }
 
 bool FailFromErrno() {

@@ -7,32 +7,10 @@
 
 #include "common/Text.h"
 #include "platform/Process.h"
+#include "platform/posix/ErrnoMapping.h"
 
 namespace kx::platform {
-namespace {
-
-uint32_t Win32ErrorFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;
-        case ENOTDIR:
-            return 3;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return 5;
-        case EEXIST:
-            return 80;
-        case ENOSPC:
-            return 112;
-        case ENAMETOOLONG:
-            return 206;
-        default:
-            return 31;  // ERROR_GEN_FAILURE
-    }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::filesystem::path ToNativePath(const std::wstring& path) {
     return std::filesystem::path(WideToUtf8(path));

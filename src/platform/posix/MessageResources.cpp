@@ -15,6 +15,7 @@
 #include "platform/Files.h"
 #include "platform/MachineRoot.h"
 #include "platform/Process.h"
+#include "platform/posix/ErrnoMapping.h"
 
 namespace kx::platform {
 
@@ -35,23 +36,6 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 // Message files are small (the largest system ones hold a few megabytes);
 // a file beyond this is refused rather than read into memory.
 constexpr off_t kMaxModuleBytes = 256 * 1024 * 1024;
-
-uint32_t Win32ErrorFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-            return kErrorFileNotFound;
-        case ENOTDIR:
-            return kErrorPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return kErrorAccessDenied;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        default:
-            return kErrorGeneralFailure;
-    }
-}
 
 bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';

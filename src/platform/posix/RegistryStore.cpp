@@ -13,27 +13,12 @@
 #include "common/Format.h"
 #include "common/RegFile.h"
 #include "common/Text.h"
+#include "platform/posix/ErrnoMapping.h"
 
 namespace kx::platform {
 namespace {
 
-uint32_t Win32FromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;
-        case ENOTDIR:
-            return 3;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kRegistryAccessDenied;
-        case ENOSPC:
-        case EDQUOT:
-            return 112;  // ERROR_DISK_FULL
-        default:
-            return 1016;  // ERROR_REGISTRY_IO_FAILED
-    }
-}
+constexpr uint32_t kRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
 
 bool ReadAll(int fd, std::string* bytes) {
     bytes->clear();
@@ -134,7 +119,7 @@ bool CRegistryStore::WriteAllowed() const {
 uint32_t CRegistryStore::Refresh() {
     struct stat info {};
     if (stat(filePath_.c_str(), &info) != 0) {
-        if (errno != ENOENT) return Win32FromErrno(errno);
+        if (errno != ENOENT) return Win32ErrorFromErrno(errno, kRegistryIoFailed);
         // No file yet: a root without keys.
         if (!loaded_ || identity_.exists) {
             KeepOpen(-1, Identity{});
@@ -154,12 +139,12 @@ uint32_t CRegistryStore::Reload() {
     if (fd < 0) {
         // Replaced or removed since it was looked at: look again.
         if (errno == ENOENT) return Refresh();
-        return Win32FromErrno(errno);
+        return Win32ErrorFromErrno(errno, kRegistryIoFailed);
     }
     struct stat info {};
     std::string bytes;
     if (fstat(fd, &info) != 0 || !ReadAll(fd, &bytes)) {
-        uint32_t status = Win32FromErrno(errno);
+        uint32_t status = Win32ErrorFromErrno(errno, kRegistryIoFailed);
         close(fd);
         return status;
     }
@@ -205,12 +190,12 @@ uint32_t CRegistryStore::Write() {
     if (heldFd_ >= 0 && fstat(heldFd_, &old) == 0) mode = old.st_mode & 07777;
     std::string temporary = filePath_ + ".tmp";
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    uint32_t status = fd < 0 ? Win32FromErrno(errno) : 0;
+    uint32_t status = fd < 0 ? Win32ErrorFromErrno(errno, kRegistryIoFailed) : 0;
     if (status == 0) {
         struct stat info {};
         if (!WriteAll(fd, FormatRegFile(tree_.Save())) || fsync(fd) != 0 ||
             rename(temporary.c_str(), filePath_.c_str()) != 0 || fstat(fd, &info) != 0) {
-            status = Win32FromErrno(errno);
+            status = Win32ErrorFromErrno(errno, kRegistryIoFailed);
         } else {
             SyncDirectory(filePath_);
             KeepOpen(fd, IdentityOf(info));
@@ -231,10 +216,10 @@ uint32_t CRegistryStore::LockWriters() {
             std::filesystem::create_directories(std::filesystem::path(filePath_).parent_path(),
                                                 error);
             lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-            if (lockFd_ < 0) return Win32FromErrno(errno);
+            if (lockFd_ < 0) return Win32ErrorFromErrno(errno, kRegistryIoFailed);
         }
         while (flock(lockFd_, LOCK_EX) != 0) {
-            if (errno != EINTR) return Win32FromErrno(errno);
+            if (errno != EINTR) return Win32ErrorFromErrno(errno, kRegistryIoFailed);
         }
         // A lock file removed meanwhile (its folder cleaned up) would no
         // longer order this process with the others: lock the one there now.
