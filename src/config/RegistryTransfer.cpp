@@ -4,6 +4,18 @@
 
 namespace reg = kx::platform;
 
+uint32_t ListSubkeyNames(reg::RegistryKeyHandle key, std::vector<std::wstring>* names) {
+    reg::RegistryKeyInfo info;
+    if (uint32_t status = reg::RegistryQueryInfoKey(key, &info); status != 0) return status;
+    std::vector<wchar_t> name(info.maxSubkeyLength + 1);
+    for (uint32_t index = 0;
+         reg::RegistryEnumKey(key, index, name.data(), static_cast<uint32_t>(name.size())) == 0;
+         ++index) {
+        names->emplace_back(name.data());
+    }
+    return 0;
+}
+
 namespace {
 
 struct RootName {
@@ -28,15 +40,8 @@ uint32_t ExportTree(reg::RegistryKeyHandle key, const std::wstring& path,
         section.values.push_back(kx::RegFileValue{value.name, value.type, value.data, false});
     }
     keys->push_back(std::move(section));
-    reg::RegistryKeyInfo info;
-    if (uint32_t status = reg::RegistryQueryInfoKey(key, &info); status != 0) return status;
-    std::vector<wchar_t> name(info.maxSubkeyLength + 1);
     std::vector<std::wstring> children;
-    for (uint32_t index = 0;
-         reg::RegistryEnumKey(key, index, name.data(), static_cast<uint32_t>(name.size())) == 0;
-         ++index) {
-        children.emplace_back(name.data());
-    }
+    if (uint32_t status = ListSubkeyNames(key, &children); status != 0) return status;
     for (const std::wstring& child : children) {
         reg::RegistryKeyHandle childKey = 0;
         if (reg::RegistryOpenKey(key, child, reg::kKeyRead, &childKey) != 0) continue;

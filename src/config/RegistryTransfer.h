@@ -16,6 +16,9 @@
 bool ParseRegistryPath(const std::wstring& path, kx::platform::RegistryKeyHandle* root,
                        std::wstring* subkey);
 
+// The names of the key's subkeys, in the registry's order. 0, or the error code.
+uint32_t ListSubkeyNames(kx::platform::RegistryKeyHandle key, std::vector<std::wstring>* names);
+
 // The key with every value and every key below it, parents first, each
 // section named with the root's full name. 0, or the error code (2 when the
 // key does not exist).

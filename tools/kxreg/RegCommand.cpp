@@ -267,15 +267,8 @@ int CRegCommand::QueryKey(reg::RegistryKeyHandle key, const std::wstring& path, 
     for (uint32_t index = 0; reg::RegistryEnumValue(key, index, &value) == 0; ++index) {
         PrintValue(value);
     }
-    reg::RegistryKeyInfo info;
-    if (uint32_t status = reg::RegistryQueryInfoKey(key, &info); status != 0) return Fail(status);
-    std::vector<wchar_t> name(info.maxSubkeyLength + 1);
     std::vector<std::wstring> children;
-    for (uint32_t index = 0;
-         reg::RegistryEnumKey(key, index, name.data(), static_cast<uint32_t>(name.size())) == 0;
-         ++index) {
-        children.emplace_back(name.data());
-    }
+    if (uint32_t status = ListSubkeyNames(key, &children); status != 0) return Fail(status);
     for (const std::wstring& child : children) {
         std::wstring childPath = path + L"\\" + child;
         reg::RegistryKeyHandle childKey = 0;
