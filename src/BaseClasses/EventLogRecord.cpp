@@ -141,6 +141,17 @@ std::optional<std::wstring> CEventLogRecord::StringAt(std::size_t offset, std::s
     return std::nullopt;
 }
 
+std::wstring CEventLogRecord::ClippedStringAt(std::size_t offset, std::size_t* next) const {
+    std::size_t end = offset;
+    while (end + 2 <= length_ && (bytes_[end] != 0 || bytes_[end + 1] != 0)) end += 2;
+    if (end + 2 > length_) {
+        *next = length_;
+        return offset < end ? kx::Utf16LEToWide(bytes_ + offset, end - offset) : std::wstring();
+    }
+    *next = end + 2;
+    return kx::Utf16LEToWide(bytes_ + offset, end - offset);
+}
+
 std::optional<std::span<const uint8_t>> CEventLogRecord::Block(uint32_t offset,
                                                                uint32_t length) const {
     if (!IsValid()) return std::nullopt;
@@ -204,4 +215,16 @@ std::optional<EventLogRecordFields> CEventLogRecord::ReadFields() const {
     fields.strings = std::move(*strings);
     fields.data.assign(data->begin(), data->end());
     return fields;
+}
+
+std::wstring CEventLogRecord::ClippedSourceName() const {
+    std::size_t next = 0;
+    return IsValid() ? ClippedStringAt(kOffsetSourceName, &next) : std::wstring();
+}
+
+std::vector<std::wstring> CEventLogRecord::ClippedStrings() const {
+    std::vector<std::wstring> strings(NumStrings());
+    std::size_t offset = StringOffset();
+    for (std::wstring& text : strings) text = ClippedStringAt(offset, &offset);
+    return strings;
 }

@@ -154,12 +154,20 @@ public:
     // Every field at once; nullopt when any part of the record lies.
     std::optional<EventLogRecordFields> ReadFields() const;
 
+    // For a reader that takes what a lying record still holds: the source
+    // name and the NumStrings insertion strings, each cut at the record's
+    // end; a string that would begin past it is empty.
+    std::wstring ClippedSourceName() const;
+    std::vector<std::wstring> ClippedStrings() const;
+
 private:
     uint32_t Field32(std::size_t offset) const;
     uint16_t Field16(std::size_t offset) const;
     // A NUL-terminated UTF-16LE string starting at offset; the position after
     // its NUL goes to *next.
     std::optional<std::wstring> StringAt(std::size_t offset, std::size_t* next) const;
+    // The same, ending at the record's end when no NUL comes first.
+    std::wstring ClippedStringAt(std::size_t offset, std::size_t* next) const;
     std::optional<std::span<const uint8_t>> Block(uint32_t offset, uint32_t length) const;
 
     const uint8_t* bytes_;

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/posix/RegistryAccountTable.h"
+
 namespace kx::platform {
 namespace {
 
@@ -18,8 +20,9 @@ std::shared_ptr<const ILocalAccountTable> SetLocalAccountTable(
 }
 
 std::shared_ptr<const ILocalAccountTable> GetLocalAccountTable() {
+    static const auto registryTable = std::make_shared<const CRegistryAccountTable>();
     std::lock_guard<std::mutex> lock(g_mutex);
-    return g_table;
+    return g_table ? g_table : registryTable;
 }
 
 }  // namespace kx::platform

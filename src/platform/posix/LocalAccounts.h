@@ -1,8 +1,8 @@
 #pragma once
 // The local computer's own users and groups (and the computer's own domain),
 // which Windows keeps in its account database. On Linux an operator keeps
-// them in a table of the machine's registry; that table plugs in here. Until
-// one is installed there is none, and only the well-known SIDs resolve.
+// them in a table of the machine's registry (posix/RegistryAccountTable.h),
+// which answers unless a test installs a table of its own here.
 
 #include <memory>
 #include <string_view>
@@ -26,7 +26,7 @@ public:
 };
 
 // Installs the table the account lookups consult after the well-known SIDs
-// (null: none); returns the one installed before.
+// (null: the registry's table again); returns the one installed before.
 std::shared_ptr<const ILocalAccountTable> SetLocalAccountTable(
     std::shared_ptr<const ILocalAccountTable> table);
 std::shared_ptr<const ILocalAccountTable> GetLocalAccountTable();
