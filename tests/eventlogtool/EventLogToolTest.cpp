@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "BaseClasses/EventLogRecord.h"
+#include "RecordedLogon.h"
 #include "TempDirectory.h"
 #include "ToolRunner.h"
 #include "common/SystemTime.h"
@@ -52,11 +53,6 @@ protected:
     CTempDirectory dir_;
 };
 
-std::filesystem::path DataDir() {
-    if (const char* dir = std::getenv("KX_EVTX_DATA_DIR"); dir && *dir) return dir;
-    return KX_EVTX_DATA_DIR;
-}
-
 // "2021-12-04 22:09:13.666426" -> seconds since 1970, rounded down.
 uint32_t ParseUtc(const std::string& text) {
     kx::SystemTime t;
@@ -92,7 +88,7 @@ struct ManifestRow {
 };
 
 std::vector<ManifestRow> ReadManifest() {
-    std::ifstream in(DataDir() / "manifest.tsv");
+    std::ifstream in(RecordedLogsDir() / "manifest.tsv");
     std::string line;
     std::getline(in, line);
     std::vector<std::string> names = Split(line, '\t');
@@ -213,8 +209,8 @@ TEST_F(EventLogToolTest, BadInputGetsAMessageAndANonZeroExitCode) {
 }
 
 TEST_F(EventLogToolTest, ADamagedEvtxFileImportsNothingAtAll) {
-    const std::filesystem::path good = DataDir() / "pwd_reset_4724_4738.evtx";
-    ASSERT_TRUE(std::filesystem::exists(good)) << "no recorded logs at " << DataDir();
+    const std::filesystem::path good = RecordedLogsDir() / "pwd_reset_4724_4738.evtx";
+    ASSERT_TRUE(std::filesystem::exists(good)) << "no recorded logs at " << RecordedLogsDir();
     std::string bytes = ReadFileBytes(good);
     WriteFileBytes(dir_.Path() / "truncated.evtx", bytes.substr(0, 5000));
     ToolResult result = Tool("import " + Quote(good.string()) + " " +
@@ -230,13 +226,14 @@ TEST_F(EventLogToolTest, ADamagedEvtxFileImportsNothingAtAll) {
 // range, one record per header record number.
 TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
     std::vector<ManifestRow> rows = ReadManifest();
-    ASSERT_FALSE(rows.empty()) << "no recorded logs at " << DataDir();
+    ASSERT_FALSE(rows.empty()) << "no recorded logs at " << RecordedLogsDir();
     ASSERT_EQ(rows.size(), 9u);
     for (const ManifestRow& row : rows) {
         const std::string file = row["file"];
         SCOPED_TRACE(file);
         const std::string log = file.substr(0, file.find('.'));
-        ToolResult result = Tool("import --log " + log + " " + Quote((DataDir() / file).string()));
+        ToolResult result =
+            Tool("import --log " + log + " " + Quote((RecordedLogsDir() / file).string()));
         ASSERT_EQ(result.exitCode, 0) << result.err;
         std::vector<EventLogRecordFields> records = ReadLog(kx::Utf8ToWide(log));
         std::vector<std::string> range = Split(row["header_record_number_range"], '.');
@@ -260,8 +257,8 @@ TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
             failures += record.eventType == 16;
         }
         // libevtx's own XML says which records carry the audit-failure keyword.
-        ToolResult xml =
-            RunProgram("evtxexport", "-f xml " + Quote((DataDir() / file).string()), dir_.Path());
+        ToolResult xml = RunProgram(
+            "evtxexport", "-f xml " + Quote((RecordedLogsDir() / file).string()), dir_.Path());
         std::size_t failureKeywords = 0;
         for (std::size_t at = xml.out.find("<Keywords>0x8010"); at != std::string::npos;
              at = xml.out.find("<Keywords>0x8010", at + 1))
@@ -276,8 +273,8 @@ TEST_F(EventLogToolTest, ImportOfTheRecordedLogsMatchesTheManifest) {
 }
 
 TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
-    const std::filesystem::path file = DataDir() / "pwd_reset_4724_4738.evtx";
-    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << DataDir();
+    const std::filesystem::path file = RecordedLogsDir() / "pwd_reset_4724_4738.evtx";
+    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << RecordedLogsDir();
     ASSERT_EQ(Tool("import " + Quote(file.string())).exitCode, 0);
     std::vector<EventLogRecordFields> records = ReadLog(L"Security");
     ASSERT_EQ(records.size(), 8u);
@@ -287,34 +284,8 @@ TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
     EXPECT_EQ(logon.computerName, L"rootdc1.offsec.lan");
     EXPECT_TRUE(logon.userSid.empty());
     EXPECT_EQ(logon.timeGenerated, ParseUtc("2021-12-04 22:09:13"));
-    const std::vector<std::wstring> expected = {L"S-1-0-0",
-                                                L"-",
-                                                L"-",
-                                                L"0x0000000000000000",
-                                                L"S-1-5-21-4230534742-2542757381-3142984815-1111",
-                                                L"admmig",
-                                                L"OFFSEC.LAN",
-                                                L"0x000000010e6e8ef8",
-                                                L"3",
-                                                L"Kerberos",
-                                                L"Kerberos",
-                                                L"-",
-                                                L"{4A99FB41-3D1C-317C-6C30-6C1A1706259B}",
-                                                L"-",
-                                                L"-",
-                                                L"0",
-                                                L"0x0000000000000000",
-                                                L"-",
-                                                L"10.23.23.9",
-                                                L"59450",
-                                                L"%%1840",
-                                                L"-",
-                                                L"-",
-                                                L"-",
-                                                L"%%1843",
-                                                L"0x0000000000000000",
-                                                L"%%1842"};
-    EXPECT_EQ(logon.strings, expected);
+
+    EXPECT_EQ(logon.strings, RecordedLogonStrings());
     // A multi-valued field keeps its unresolved parameter references.
     const EventLogRecordFields& share = records[1];
     EXPECT_EQ(share.eventId, 5145u);
@@ -323,8 +294,8 @@ TEST_F(EventLogToolTest, ImportedStringsAreTheEventDataValuesInOrder) {
 }
 
 TEST_F(EventLogToolTest, ShiftToNowMovesTheNewestRecordToTheCurrentTime) {
-    const std::filesystem::path file = DataDir() / "local_group_4732_4733.evtx";
-    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << DataDir();
+    const std::filesystem::path file = RecordedLogsDir() / "local_group_4732_4733.evtx";
+    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << RecordedLogsDir();
     ASSERT_EQ(Tool("import --shift-to-now " + Quote(file.string())).exitCode, 0);
     std::vector<EventLogRecordFields> records = ReadLog(L"Security");
     ASSERT_EQ(records.size(), 5u);

@@ -34,3 +34,8 @@ ToolResult RunProgram(const std::string& program, const std::string& arguments,
 ToolResult RunTool(const std::string& arguments, const std::filesystem::path& machineRoot) {
     return RunProgram(KX_EVENTLOG_TOOL, arguments, machineRoot);
 }
+
+std::filesystem::path RecordedLogsDir() {
+    if (const char* dir = std::getenv("KX_EVTX_DATA_DIR"); dir && *dir) return dir;
+    return KX_EVTX_DATA_DIR;
+}

@@ -16,3 +16,6 @@ ToolResult RunProgram(const std::string& program, const std::string& arguments,
                       const std::filesystem::path& machineRoot);
 ToolResult RunTool(const std::string& arguments, const std::filesystem::path& machineRoot);
 std::string Quote(const std::string& text);
+
+// The recorded Windows Security logs ($KX_EVTX_DATA_DIR overrides).
+std::filesystem::path RecordedLogsDir();

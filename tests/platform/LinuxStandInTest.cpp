@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <memory>
 
+#include "RegistrySandbox.h"
 #include "TempDirectory.h"
 #include "TestData.h"
 #include "common/Text.h"
+#include "config/RegistryKey.h"
 #include "platform/Accounts.h"
+#include "platform/ComputerName.h"
 #include "platform/MachineRoot.h"
 #include "platform/MessageResources.h"
 #include "platform/Process.h"
@@ -132,6 +135,53 @@ TEST(LocalAccountSeam, TableAnswersAfterTheWellKnownSids) {
 
     SetLocalAccountTable(previous);
     EXPECT_EQ(LookupAccountByName(L"", L"alice", found, account), 1332u);
+}
+
+// The operator's table: one key per account below HKLM\SAM\Accounts.
+TEST(RegistryAccountTable, AccountsKeptInTheMachineRegistryResolve) {
+    CRegistrySandbox sandbox;
+    auto write = [](const std::wstring& sid, const std::wstring& name, const std::wstring& value) {
+        CRegistryKey key;
+        key.SetRoot(kHkeyLocalMachine);
+        ASSERT_TRUE(key.Open(L"SAM\\Accounts\\" + sid, true));
+        ASSERT_TRUE(key.WriteString(name, value));
+    };
+    write(L"S-1-5-21-7-8-9-1001", L"Name", L"alice");
+    write(L"S-1-5-21-7-8-9-1002", L"Name", L"Helpdesk");
+    write(L"S-1-5-21-7-8-9-1002", L"Domain", L"CORP");
+    {
+        CRegistryKey key;
+        key.SetRoot(kHkeyLocalMachine);
+        key.Open(L"SAM\\Accounts\\S-1-5-21-7-8-9-1002", true);
+        key.WriteDword(L"Use", static_cast<uint32_t>(SidUse::Group));
+    }
+    write(L"S-1-5-21-7-8-9-1003", L"Domain", L"CORP");  // no name: not an account
+    write(L"not-a-sid", L"Name", L"bob");
+
+    SidBytes sid;
+    AccountName account;
+    ConvertStringToSid(L"S-1-5-21-7-8-9-1001", sid);
+    ASSERT_EQ(LookupAccountBySid(L"", sid, account), 0u);
+    EXPECT_EQ(account.domain, GetLocalComputerName());
+    EXPECT_EQ(account.name, L"alice");
+    EXPECT_EQ(account.use, SidUse::User);
+
+    SidBytes found;
+    ASSERT_EQ(LookupAccountByName(L"", L"corp\\HELPDESK", found, account), 0u);
+    std::wstring text;
+    ConvertSidToString(found.data(), found.size(), text);
+    EXPECT_EQ(text, L"S-1-5-21-7-8-9-1002");
+    EXPECT_EQ(account.use, SidUse::Group);
+
+    ConvertStringToSid(L"S-1-5-21-7-8-9-1003", sid);
+    EXPECT_EQ(LookupAccountBySid(L"", sid, account), 1332u);
+    EXPECT_EQ(LookupAccountByName(L"", L"bob", found, account), 1332u);
+    EXPECT_EQ(LookupAccountByName(L"", L"OTHER\\alice", found, account), 1332u);
+    // The well-known SIDs come first, whatever the table says.
+    write(L"S-1-5-18", L"Name", L"impostor");
+    ConvertStringToSid(L"S-1-5-18", sid);
+    ASSERT_EQ(LookupAccountBySid(L"", sid, account), 0u);
+    EXPECT_EQ(account.name, L"SYSTEM");
 }
 
 }  // namespace

@@ -68,9 +68,11 @@ void CMessageSources::RegisterSource(const std::wstring& source, const std::wstr
 
 void CMessageSources::RegisterPublisher(const std::wstring& publisher,
                                         const std::wstring& valueName, const std::wstring& files) {
-    if (publishers_ == kPublisherKeys) throw std::logic_error("no publisher key left");
+    auto entry =
+        publisherKeys_.emplace(publisher, static_cast<int>(publisherKeys_.size()) + 1).first;
+    if (entry->second > kPublisherKeys) throw std::logic_error("no publisher key left");
     const std::wstring key =
-        kx::Format(L"%s\\%s", kPublishersPath, PublisherKeyName(++publishers_));
+        kx::Format(L"%s\\%s", kPublishersPath, PublisherKeyName(entry->second));
     WriteMachineValue(key, L"", publisher);
     WriteMachineValue(key, valueName, files);
 }

@@ -7,6 +7,7 @@
 // registry and Windows folder, put back as they were afterwards.
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "RegistrySandbox.h"
@@ -26,11 +27,14 @@ public:
     // The source's value ("EventMessageFile", ...) below the log's key.
     void RegisterSource(const std::wstring& source, const std::wstring& valueName,
                         const std::wstring& files);
-    // A publisher key of its own whose default value is the publisher name.
+    // The publisher's key (one per publisher name) whose default value is
+    // the publisher name.
     void RegisterPublisher(const std::wstring& publisher, const std::wstring& valueName,
                            const std::wstring& files);
     // The directory the registry gives for %SystemRoot%.
     std::wstring SystemRoot() const;
+    // The machine root of the test on Linux; empty on Windows.
+    std::wstring MachineRoot() const { return sandbox_.MachineRoot(); }
 
 private:
     static void WriteMachineValue(const std::wstring& subkey, const std::wstring& name,
@@ -38,5 +42,5 @@ private:
 
     CRegistrySandbox sandbox_;
     std::filesystem::path folder_;
-    int publishers_ = 0;
+    std::map<std::wstring, int> publisherKeys_;
 };

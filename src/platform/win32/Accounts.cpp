@@ -27,6 +27,11 @@ std::wstring NamePart(const std::wstring& name) {
 }  // namespace
 
 uint32_t ConvertStringToSid(std::wstring_view text, SidBytes& sid) {
+    // Windows refuses an empty text; Wine answers it with the null SID.
+    if (text.empty()) {
+        SetLastError(kErrorInvalidSid);
+        return kErrorInvalidSid;
+    }
     const std::wstring terminated(text);
     PSID converted = nullptr;
     if (!ConvertStringSidToSidW(terminated.c_str(), &converted)) return LastError(kErrorInvalidSid);
