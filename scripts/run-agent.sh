@@ -12,7 +12,10 @@
 #     into the machine's Security log, moved in time to end now;
 #   - kxpreview refreshes the definitions from the server (saving the local
 #     copy), reads the Security log with the collector from the last 14 days
-#     and prints every record that a definition's event code selects.
+#     and prints every record that a definition's event code selects, with
+#     its expanded insertion strings and the first line of its message text
+#     (the "description cannot be found" text here: no Windows message files
+#     are registered on this machine).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh

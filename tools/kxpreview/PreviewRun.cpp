@@ -5,8 +5,10 @@
 #include <thread>
 
 #include "BaseClasses/EventLogCollector.h"
+#include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/EventLogRecord.h"
 #include "BaseClasses/LogData.h"
+#include "BaseClasses/LookupCache.h"
 #include "common/Format.h"
 #include "config/Settings.h"
 #include "definitions/WorkstationEventDefinitions.h"
@@ -24,14 +26,17 @@ void Print(const std::wstring& text) {
     std::fflush(stdout);
 }
 
-std::wstring Describe(const CEventLogRecord& record) {
-    std::wstring line = kx::Format(L"  #%u  event %u  type %u  %s", record.RecordNumber(),
-                                   record.EventId() & 0xFFFF, record.EventType(),
-                                   record.SourceName().value_or(L"?"));
-    auto strings = record.Strings().value_or(std::vector<std::wstring>{});
+// The record's line with its first expanded strings, and the first line of
+// its message text.
+std::wstring Describe(uint32_t recordNumber, CEventLogEntry& entry) {
+    std::wstring line = kx::Format(L"  #%u  event %u  type %u  %s", recordNumber,
+                                   entry.GetEventId(), entry.GetEventType(), entry.GetSourceName());
+    std::vector<std::wstring> strings;
+    entry.GetStrings(strings, true);
     for (std::size_t i = 0; i < strings.size() && i < 6; ++i) line += L" | " + strings[i];
     if (strings.size() > 6) line += L" | ...";
-    return line;
+    const std::wstring message = entry.GetMessageText();
+    return line + L"\n      " + message.substr(0, message.find_first_of(L"\r\n"));
 }
 
 }  // namespace
@@ -50,6 +55,8 @@ int CPreviewRun::Run() {
                      definitions.GetVersion(),
                      static_cast<uint32_t>(definitions.GetDefinitions().size())));
     definitions_ = &definitions;
+    CLookupCache lookups;
+    lookups_ = &lookups;
 
     uint32_t newest = NewestRecordNumber();
     Print(kx::Format(L"Reading the %s log up to record %u:", kLogName, newest));
@@ -79,7 +86,8 @@ int CPreviewRun::HandleRecord(const void* bytes) {
     ++records_;
     if (definitions_->IsCandidateEvent(record.EventId())) {
         ++candidates_;
-        Print(Describe(record));
+        CEventLogEntry entry(lookups_->LocalComputerName(), L"", kLogName, bytes, false, *lookups_);
+        Print(Describe(record.RecordNumber(), entry));
     }
     lastRecord_ = record.RecordNumber();
     return 1;

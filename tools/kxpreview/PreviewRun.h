@@ -1,12 +1,14 @@
 #pragma once
 // One preview run: the definitions refreshed from the server, the Security log
 // read by the collector from its first record of the last 14 days up to the
-// newest (or from the oldest), and every record that a definition may select printed.
+// newest (or from the oldest), and every record that a definition may select
+// printed with its expanded strings and the first line of its message text.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+class CLookupCache;
 class CWorkstationEventDefinitions;
 
 class CPreviewRun {
@@ -26,6 +28,7 @@ private:
     uint32_t timeoutSeconds_;
     int32_t collectionLimitDays_;
     CWorkstationEventDefinitions* definitions_ = nullptr;
+    CLookupCache* lookups_ = nullptr;  // used on the collector's thread only
     std::atomic<uint32_t> lastRecord_{0};
     std::atomic<uint32_t> records_{0};
     std::atomic<uint32_t> candidates_{0};
