@@ -14,6 +14,7 @@
 #include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/EventLogRecord.h"
 #include "BaseClasses/LookupCache.h"
+#include "LogonInserts.h"
 #include "common/Text.h"
 #include "config/RegistryKey.h"
 #include "platform/MachineRoot.h"
@@ -74,26 +75,8 @@ std::vector<uint8_t> LogonRecord() {
     fields.eventType = kx::eventlog::kEventTypeAuditSuccess;
     fields.sourceName = kSource;
     fields.computerName = L"WKS01.corp.example";
-    fields.strings = {L"S-1-5-18",
-                      L"WKS01$",
-                      L"CORP",
-                      L"0x3e7",
-                      L"S-1-5-21-1-2-3-1104",
-                      L"alice",
-                      L"CORP",
-                      L"0x1d3a5b2",
-                      L"%%1833",
-                      L"User32",
-                      L"Negotiate",
-                      L"WKS01",
-                      L"{00000000-0000-0000-0000-000000000000}",
-                      L"-",
-                      L"-",
-                      L"0",
-                      L"0x2f4",
-                      L"C:\\Windows\\System32\\svchost.exe",
-                      L"127.0.0.1",
-                      L"0"};
+    fields.strings = LogonInserts();
+    fields.strings[8] = L"%%1833";  // the logon type as a parameter reference
     return BuildEventLogRecord(fields);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "LogonInserts.h"
 #include "platform/Files.h"
 #include "platform/MessageResources.h"
 #include "platform/Process.h"
@@ -33,26 +34,7 @@ private:
 void BM_FormatLogonMessage(benchmark::State& state) {
     LoadedModule module(L"kx_event_messages.dll");
     if (!module.get()) return state.SkipWithError("kx_event_messages.dll is not built");
-    std::vector<std::wstring> inserts = {L"S-1-5-18",
-                                         L"WKS01$",
-                                         L"CORP",
-                                         L"0x3e7",
-                                         L"S-1-5-21-1004336348-1177238915-682003330-1104",
-                                         L"alice",
-                                         L"CORP",
-                                         L"0x1d3a5b2",
-                                         L"2",
-                                         L"User32",
-                                         L"Negotiate",
-                                         L"WKS01",
-                                         L"{00000000-0000-0000-0000-000000000000}",
-                                         L"-",
-                                         L"-",
-                                         L"0",
-                                         L"0x2f4",
-                                         L"C:\\Windows\\System32\\svchost.exe",
-                                         L"127.0.0.1",
-                                         L"0"};
+    const std::vector<std::wstring> inserts = LogonInserts();
     std::wstring text;
     for (auto _ : state) {
         kx::platform::FormatModuleMessage(module.get(), 4624, kx::InsertHandling::Replace, inserts,
