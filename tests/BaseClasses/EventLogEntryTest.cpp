@@ -9,11 +9,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
 #include "MessageSources.h"
+#include "TempDirectory.h"
 #include "common/Format.h"
 #include "common/SystemTime.h"
 #include "platform/Accounts.h"
+#include "platform/Process.h"
 #include "platform/Time.h"
 
 namespace {
@@ -137,9 +140,19 @@ TEST_F(EventLogEntryTest, ATooLongSidReferenceIsAnError) {
     CEventLogEntry& entry = Entry(Fields(100, {L"%{" + sid + L"}", L"b"}));
     EXPECT_THROW(entry.GetString(0, true), std::length_error);
     // The message falls back to the description with the strings as they
-    // stand: the failing one raw.
-    EXPECT_EQ(entry.GetMessageText(),
-              kx::Format(kDescription, 100, kSource) + L"%{" + sid + L"}\r\nb\r\n");
+    // stand, the failing one raw, and the diagnostic log warns.
+    CTempDirectory logFolder;
+    kx::platform::SetExecutablePathForTesting(logFolder.Join(L"KXWkstnSvc.exe"));
+    ASSERT_TRUE(InitDiagnosticLog(kLogWarning));
+    const std::wstring text = entry.GetMessageText();
+    CloseDiagnosticLog();
+    kx::platform::SetExecutablePathForTesting(L"");
+    EXPECT_EQ(text, kx::Format(kDescription, 100, kSource) + L"%{" + sid + L"}\r\nb\r\n");
+    const std::string log = ReadFileBytes(logFolder.Path() / "BWAgentSvc.log");
+    EXPECT_NE(log.find("**Warning:  The description for Event ID ( 100 ) in Source ( "
+                       "KxEntrySource ) cannot be found."),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(EventLogEntryTest, MessageTextWithExpandedInserts) {
