@@ -4,13 +4,13 @@
 
 #include "BaseClasses/EventLogRecord.h"
 #include "RecordPrinter.h"
-#include "SidText.h"
 #include "ToolArguments.h"
 #include "ToolError.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/SystemTime.h"
 #include "common/Text.h"
+#include "platform/Accounts.h"
 #include "platform/ComputerName.h"
 #include "platform/Process.h"
 #include "platform/SystemMessage.h"
@@ -96,10 +96,10 @@ std::vector<uint8_t> ParseHex(const std::wstring& text) {
 
 std::vector<uint8_t> ParseSid(const CToolArguments& arguments) {
     if (!arguments.Has(L"sid")) return {};
-    std::optional<std::vector<uint8_t>> sid = ParseSidText(arguments.Text(L"sid", L""));
-    if (!sid)
+    kx::platform::SidBytes sid;
+    if (kx::platform::ConvertStringToSid(arguments.Text(L"sid", L""), sid) != 0)
         throw CToolError(kExitUsage, L"--sid: '" + arguments.Text(L"sid", L"") + L"' is not a SID");
-    return *sid;
+    return sid;
 }
 
 uint32_t NowSeconds() {

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "SidText.h"
 #include "ToolError.h"
 #include "common/Format.h"
 #include "common/SystemTime.h"
 #include "common/Text.h"
+#include "platform/Accounts.h"
 
 namespace {
 
@@ -140,8 +140,9 @@ EventLogRecordFields ReadRecord(libevtx_record_t* record, const std::string& pat
         fields.strings.push_back(kx::Utf8ToWide(text));
     }
     if (!sid.empty()) {
-        std::optional<std::vector<uint8_t>> binary = ParseSidText(kx::Utf8ToWide(sid));
-        if (binary) fields.userSid = *binary;
+        kx::platform::SidBytes binary;
+        if (kx::platform::ConvertStringToSid(kx::Utf8ToWide(sid), binary) == 0)
+            fields.userSid = binary;
     }
     uint64_t keywords = 0;
     CEvtxImporter::ReadKeywords(xml, &keywords);

@@ -1,12 +1,19 @@
 #include "RecordPrinter.h"
 
-#include "SidText.h"
 #include "ToolError.h"
 #include "common/Format.h"
 #include "common/SystemTime.h"
 #include "common/Text.h"
+#include "platform/Accounts.h"
 
 namespace {
+
+// Empty when the bytes are not a SID.
+std::wstring SidText(const std::vector<uint8_t>& sid) {
+    std::wstring text;
+    if (kx::platform::ConvertSidToString(sid.data(), sid.size(), text) != 0) return L"";
+    return text;
+}
 
 const wchar_t* TypeName(uint16_t type) {
     switch (type) {
@@ -110,7 +117,7 @@ void CRecordPrinter::Print(const CEventLogRecord& record) {
 }
 
 void CRecordPrinter::PrintText(const EventLogRecordFields& f) {
-    std::wstring sid = f.userSid.empty() ? L"-" : SidToText(f.userSid);
+    std::wstring sid = f.userSid.empty() ? L"-" : SidText(f.userSid);
     std::wstring text = kx::Format(
         L"Record %u\n"
         L"  Time generated: %s UTC\n"
@@ -144,7 +151,7 @@ void CRecordPrinter::PrintJson(const EventLogRecordFields& f) {
     out += ", \"source\": " + JsonString(f.sourceName);
     out += ", \"computer\": " + JsonString(f.computerName);
     out += ", \"userSid\": " +
-           (f.userSid.empty() ? std::string("null") : JsonString(SidToText(f.userSid)));
+           (f.userSid.empty() ? std::string("null") : JsonString(SidText(f.userSid)));
     out += ", \"strings\": [";
     for (std::size_t i = 0; i < f.strings.size(); ++i)
         out += (i ? ", " : "") + JsonString(f.strings[i]);
