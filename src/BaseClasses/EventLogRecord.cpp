@@ -132,7 +132,7 @@ uint16_t CEventLogRecord::Field16(std::size_t offset) const {
 
 std::optional<std::wstring> CEventLogRecord::StringAt(std::size_t offset, std::size_t* next) const {
     if (!IsValid()) return std::nullopt;
-    for (std::size_t end = offset; end + 2 <= length_; end += 2) {
+    for (std::size_t end = offset; HasCharacterAt(end); end += 2) {
         if (bytes_[end] == 0 && bytes_[end + 1] == 0) {
             *next = end + 2;
             return kx::Utf16LEToWide(bytes_ + offset, end - offset);
@@ -141,15 +141,17 @@ std::optional<std::wstring> CEventLogRecord::StringAt(std::size_t offset, std::s
     return std::nullopt;
 }
 
+bool CEventLogRecord::HasCharacterAt(std::size_t offset) const {
+    // Not offset + 2 <= length_: an offset from the record may be near the
+    // top of a 32-bit size_t, where that sum wraps.
+    return offset < length_ && length_ - offset >= 2;
+}
+
 std::wstring CEventLogRecord::ClippedStringAt(std::size_t offset, std::size_t* next) const {
     std::size_t end = offset;
-    while (end + 2 <= length_ && (bytes_[end] != 0 || bytes_[end + 1] != 0)) end += 2;
-    if (end + 2 > length_) {
-        *next = length_;
-        return offset < end ? kx::Utf16LEToWide(bytes_ + offset, end - offset) : std::wstring();
-    }
-    *next = end + 2;
-    return kx::Utf16LEToWide(bytes_ + offset, end - offset);
+    while (HasCharacterAt(end) && (bytes_[end] != 0 || bytes_[end + 1] != 0)) end += 2;
+    *next = HasCharacterAt(end) ? end + 2 : length_;
+    return end > offset ? kx::Utf16LEToWide(bytes_ + offset, end - offset) : std::wstring();
 }
 
 std::optional<std::span<const uint8_t>> CEventLogRecord::Block(uint32_t offset,

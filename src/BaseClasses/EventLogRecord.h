@@ -168,6 +168,8 @@ private:
     std::optional<std::wstring> StringAt(std::size_t offset, std::size_t* next) const;
     // The same, ending at the record's end when no NUL comes first.
     std::wstring ClippedStringAt(std::size_t offset, std::size_t* next) const;
+    // Both bytes of a UTF-16 character at offset lie inside the record.
+    bool HasCharacterAt(std::size_t offset) const;
     std::optional<std::span<const uint8_t>> Block(uint32_t offset, uint32_t length) const;
 
     const uint8_t* bytes_;

@@ -245,12 +245,15 @@ TEST_F(EventLogEntryTest, StringsReachingPastTheRecordAreCutOrEmpty) {
     const uint32_t stringOffset = kx::eventlog::ReadUInt32LE(bytes.data() + kOffsetStringOffset);
 
     // Strings that start past Length are empty; the count stays.
-    std::vector<uint8_t> past = bytes;
-    kx::eventlog::WriteUInt32LE(past.data() + kOffsetStringOffset, 0xFFFFFFF0u);
-    CEventLogEntry& outside = Entry(past);
-    EXPECT_EQ(outside.GetStringCount(), 2);
-    EXPECT_EQ(outside.GetString(0, false), L"");
-    EXPECT_EQ(outside.GetString(1, true), L"");
+    // Offsets near the top of 32 bits must not wrap into the record.
+    for (uint32_t offset : {0xFFFFFFF0u, 0xFFFFFFFFu, 0xFFFFFFFEu}) {
+        std::vector<uint8_t> past = bytes;
+        kx::eventlog::WriteUInt32LE(past.data() + kOffsetStringOffset, offset);
+        CEventLogEntry& outside = Entry(past);
+        EXPECT_EQ(outside.GetStringCount(), 2);
+        EXPECT_EQ(outside.GetString(0, false), L"");
+        EXPECT_EQ(outside.GetString(1, true), L"");
+    }
 
     // A count larger than the strings there: the ones beyond are empty.
     std::vector<uint8_t> counted = bytes;
