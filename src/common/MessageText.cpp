@@ -303,17 +303,9 @@ int64_t InsertNumber(std::wstring_view text, InsertReading reading) {
     constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     uint64_t magnitude = 0;
     for (; pos < text.size(); ++pos) {
-        wchar_t c = text[pos];
-        unsigned digit;
-        if (IsDigit(c)) {
-            digit = c - L'0';
-        } else if (base == 16 && c >= L'a' && c <= L'f') {
-            digit = c - L'a' + 10;
-        } else if (base == 16 && c >= L'A' && c <= L'F') {
-            digit = c - L'A' + 10;
-        } else {
-            break;
-        }
+        const int digitValue = DigitValue(text[pos], base);
+        if (digitValue < 0) break;
+        const unsigned digit = static_cast<unsigned>(digitValue);
         magnitude = magnitude > (kLimit - digit) / base ? kLimit : magnitude * base + digit;
     }
     int64_t value = static_cast<int64_t>(magnitude);

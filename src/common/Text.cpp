@@ -254,4 +254,12 @@ int32_t ParseDecimal(std::wstring_view text) {
     return static_cast<int32_t>(value);
 }
 
+int DigitValue(wchar_t c, unsigned base) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (base != 16) return -1;
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
 }  // namespace kx

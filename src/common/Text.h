@@ -40,6 +40,9 @@ std::size_t FindNoCase(std::wstring_view text, std::wstring_view needle);
 bool IsSpace(wchar_t c);
 std::wstring Trim(std::wstring_view text);
 
+// The value of c as a digit of base 10 or 16 (letters in either case), or -1.
+int DigitValue(wchar_t c, unsigned base);
+
 // Decimal conversion as atoi does it: optional white space and sign, then
 // digits up to the first other character; no digits gives 0. Saturates at the
 // 32-bit range instead of overflowing.

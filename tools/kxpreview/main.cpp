@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PreviewRun.h"
+#include "ToolMain.h"
 #include "common/Text.h"
 #include "platform/CodePage.h"
 
@@ -23,7 +24,9 @@ constexpr const char* kUsage =
     "  record) to the newest, and prints the records that a definition selects.\n"
     "  --seconds limits the wait (default 60).\n";
 
-int Run(const std::vector<std::wstring>& args) {
+}  // namespace
+
+int RunTool(const std::vector<std::wstring>& args) {
     uint32_t seconds = 60;
     int32_t limitDays = 14;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -39,17 +42,3 @@ int Run(const std::vector<std::wstring>& args) {
     }
     return CPreviewRun(seconds, limitDays).Run();
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-    return Run(std::vector<std::wstring>(argv + 1, argv + argc));
-}
-#else
-int main(int argc, char** argv) {
-    std::vector<std::wstring> args;
-    for (int i = 1; i < argc; ++i) args.push_back(kx::platform::AnsiToWide(argv[i]));
-    return Run(args);
-}
-#endif

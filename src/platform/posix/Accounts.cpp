@@ -32,17 +32,9 @@ std::optional<uint64_t> ParseSidNumber(std::wstring_view text, std::size_t& pos,
     const std::size_t start = pos;
     uint64_t value = 0;
     for (; pos < text.size(); ++pos) {
-        wchar_t c = text[pos];
-        unsigned digit;
-        if (c >= L'0' && c <= L'9') {
-            digit = c - L'0';
-        } else if (base == 16 && c >= L'a' && c <= L'f') {
-            digit = c - L'a' + 10;
-        } else if (base == 16 && c >= L'A' && c <= L'F') {
-            digit = c - L'A' + 10;
-        } else {
-            break;
-        }
+        const int digitValue = DigitValue(text[pos], base);
+        if (digitValue < 0) break;
+        const unsigned digit = static_cast<unsigned>(digitValue);
         value = value * base + digit;
         if (value > limit) return std::nullopt;
     }
