@@ -1,6 +1,7 @@
 # Tests against the reference server (tools/refserver/refserver.py).
 #
-#   kx_add_refserver_test(NAME SOURCES files... [LIBS libs...] [SERVER_ARGS args...])
+#   kx_add_refserver_test(NAME SOURCES files... [LIBS libs...] [SERVER_ARGS args...]
+#                         [ENVIRONMENT VAR=value...])
 #
 # Builds the test executable NAME and registers three ctest tests:
 #   NAME.refserver.start  fixture setup: starts a server of its own on free
@@ -19,7 +20,7 @@ find_program(KX_PYTHON3 python3 REQUIRED)
 set(KX_REFSERVER_SCRIPT ${CMAKE_SOURCE_DIR}/tools/refserver/refserver.py)
 
 function(kx_add_refserver_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;SERVER_ARGS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;SERVER_ARGS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   kx_apply_compile_options(${name})
   target_link_libraries(${name} PRIVATE kxtestsupport kxcore ${ARG_LIBS} ${KX_GTEST_LIBS})
@@ -38,5 +39,6 @@ function(kx_add_refserver_test name)
                    ${emulator} $<TARGET_FILE:${name}>)
   set_tests_properties(${name}.refserver.start PROPERTIES FIXTURES_SETUP ${name}.refserver)
   set_tests_properties(${name}.refserver.stop PROPERTIES FIXTURES_CLEANUP ${name}.refserver)
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.refserver TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.refserver TIMEOUT 600
+                                           ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()

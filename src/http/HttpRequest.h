@@ -50,6 +50,8 @@ public:
 
     std::wstring GetResponseText() const { return responseText_; }
     std::wstring GetResponseHeaders() const { return responseHeaders_; }
+    // The status code of the last response received ("200"), empty before one.
+    std::wstring GetStatusCode() const { return statusCode_; }
     uint32_t GetLastErrorCode() const { return lastError_; }
 
 private:

@@ -36,7 +36,7 @@ public:
     // "http://HOST:PORT" followed by the path (with its query).
     std::wstring Url(const std::wstring& pathAndQuery) const;
 
-    // mode: none, refuse, 500, slow, stall, html, drop, endless. delay: the
+    // mode: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless. delay: the
     // milliseconds of slow and stall (0: their defaults). times: how many
     // requests misbehave before the server behaves again (0: until changed).
     bool SetFault(const std::wstring& mode, uint32_t delayMilliseconds = 0, uint32_t times = 0);

@@ -32,3 +32,7 @@ std::wstring TestMessageFilePath(const std::wstring& fileName) {
     }
     return candidates[0] + s + fileName;
 }
+
+std::wstring TestExecutableFolder() {
+    return ExecutableFolder();
+}

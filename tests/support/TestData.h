@@ -7,3 +7,7 @@
 // executables live in tests/ or tests/<folder>/ of the build, benchmarks in
 // benchmarks/.
 std::wstring TestMessageFilePath(const std::wstring& fileName);
+
+// The folder of the running test executable (not the one a test points the
+// agent at with SetExecutablePathForTesting).
+std::wstring TestExecutableFolder();

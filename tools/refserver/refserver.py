@@ -11,7 +11,7 @@ Endpoints (service port):
 Control (control port, and the service port while it accepts connections):
   GET  /control/status
   GET  /control/fault?mode=MODE[&delay=MS][&times=N]
-       MODE: none, refuse, 500, slow, stall, html, drop, endless
+       MODE: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
   GET  /control/config?name=NAME&answer=BODY   answer NAME with exactly BODY
   POST /control/definitions        replaces the definitions document (body)
@@ -38,7 +38,10 @@ import urllib.parse
 import xml.etree.ElementTree as ET
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-FAULT_MODES = ("none", "refuse", "500", "slow", "stall", "html", "drop", "endless")
+FAULT_MODES = ("none", "refuse", "500", "502", "503", "504", "slow", "stall", "html", "drop",
+               "endless")
+# What a gateway in front of the service answers while the service is away.
+GATEWAY_FAULTS = {"502": "Bad Gateway", "503": "Service Unavailable", "504": "Gateway Timeout"}
 DEFAULT_DELAYS = {"slow": 5000, "stall": 60000}
 MAX_REQUEST_BODY = 128 * 1024 * 1024
 ENDLESS_LIMIT = 4 * 1024 * 1024 * 1024
@@ -323,6 +326,10 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "500":
             self.send(500, "<html><body><h1>500 Internal Server Error</h1></body></html>",
                       "text/html")
+            return
+        if mode in GATEWAY_FAULTS:
+            self.send(int(mode), "<html><body><h1>%s %s</h1></body></html>"
+                      % (mode, GATEWAY_FAULTS[mode]), "text/html")
             return
         if mode == "endless":
             self.endless()

@@ -46,9 +46,12 @@ bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
     ULARGE_INTEGER value;
     value.QuadPart = static_cast<ULONGLONG>(UnixSecondsToFileTime(seconds));
     FILETIME utc{value.LowPart, value.HighPart};
-    FILETIME localFile;
+    SYSTEMTIME utcFields;
     SYSTEMTIME native;
-    if (!FileTimeToLocalFileTime(&utc, &localFile) || !FileTimeToSystemTime(&localFile, &native))
+    // The zone's daylight rule for that date, as the C runtime's localtime
+    // applies it; FileTimeToLocalFileTime would use today's offset instead.
+    if (!FileTimeToSystemTime(&utc, &utcFields) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utcFields, &native))
         return false;
     *local = FromNative(native);
     return true;

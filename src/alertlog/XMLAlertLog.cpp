@@ -1,0 +1,242 @@
+#include "alertlog/XMLAlertLog.h"
+
+#include <algorithm>
+
+#include "BaseClasses/LogData.h"
+#include "alertlog/CacheFileWriter.h"
+#include "common/Clock.h"
+#include "platform/ComputerName.h"
+#include "platform/ExclusiveFile.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Thread.h"
+
+namespace {
+
+constexpr const wchar_t* kSourceFile = L"..\\alertlog\\XMLAlertLog.cpp";
+// A send worker that found the new, still empty file first holds it for a
+// moment: try a fresh name rather than give up the flush.
+constexpr int kCreateAttempts = 3;
+
+std::wstring DirectoryOfExecutable() {
+    const std::wstring path = kx::platform::GetExecutablePath();
+    const std::size_t separator = path.rfind(kx::platform::kPathSeparator);
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+}  // namespace
+
+CXMLAlertLog::CXMLAlertLog() : CXMLAlertLog(Workers::Started) {}
+
+CXMLAlertLog::CXMLAlertLog(Workers workers)
+    : cacheDirectory_(DirectoryOfExecutable()),
+      workersStarted_(workers == Workers::Started),
+      flushEvent_(kx::platform::CreateEventObject(false, false)),
+      lastFlushTick_(GetClock().GetTickCount()),
+      sendEvent_(kx::platform::CreateEventObject(false, false)),
+      // The first sweep comes about 9 seconds after the start.
+      lastSendTick_(GetClock().GetTickCount() - 1000),
+      reporter_(kx::platform::GetLocalComputerName().c_str(), kEventSource) {
+    if (workersStarted_) StartWorkers();
+}
+
+CXMLAlertLog::~CXMLAlertLog() {
+    running_ = 0;
+    if (workersStarted_) {
+        while (!flushLoopEnded_) GetClock().Sleep(kLoopSleepMilliseconds);
+        while (!sendLoopEnded_) GetClock().Sleep(kLoopSleepMilliseconds);
+    }
+    // What is still queued reaches a cache file and is sent by the next run.
+    FlushToCache();
+    reporter_.Close();
+    sendWorker_.Stop();
+    flushWorker_.Stop();
+    kx::platform::CloseEventObject(sendEvent_);
+    kx::platform::CloseEventObject(flushEvent_);
+}
+
+void CXMLAlertLog::StartWorkers() {
+    flushWorker_.AddWaitHandle(flushEvent_, &CXMLAlertLog::FlushProc, this);
+    flushWorker_.Start(kx::platform::kThreadPriorityBelowNormal);
+    kx::platform::SetEventObject(flushEvent_);
+    sendWorker_.AddWaitHandle(sendEvent_, &CXMLAlertLog::SendProc, this);
+    sendWorker_.Start(kx::platform::kThreadPriorityBelowNormal);
+    kx::platform::SetEventObject(sendEvent_);
+}
+
+int CXMLAlertLog::FlushProc(void* self) {
+    auto* log = static_cast<CXMLAlertLog*>(self);
+    try {
+        log->FlushLoop();
+    } catch (...) {
+        LogMessage(kSourceFile, __LINE__, kLogError,
+                   L"Unhandled exception flushing the cache to disk. Restarting thread.");
+        log->flushLoopEnded_ = 0;
+        kx::platform::SetEventObject(log->flushEvent_);
+    }
+    return 0;
+}
+
+int CXMLAlertLog::SendProc(void* self) {
+    auto* log = static_cast<CXMLAlertLog*>(self);
+    try {
+        log->SendLoop();
+    } catch (...) {
+        LogMessage(kSourceFile, __LINE__, kLogError,
+                   L"Unhandled exception writing cache file to database. Restarting thread.");
+        log->sendLoopEnded_ = 0;
+        kx::platform::SetEventObject(log->sendEvent_);
+    }
+    return 0;
+}
+
+void CXMLAlertLog::FlushLoop() {
+    while (running_) {
+        const uint32_t now = GetClock().GetTickCount();
+        if (TicksSince(now, lastFlushTick_) > kFlushIntervalMilliseconds) {
+            FlushToCache();
+            lastFlushTick_ = now;
+        }
+        GetClock().Sleep(kLoopSleepMilliseconds);
+    }
+    flushLoopEnded_ = 1;
+}
+
+void CXMLAlertLog::SendLoop() {
+    while (running_) {
+        const uint32_t now = GetClock().GetTickCount();
+        if (TicksSince(now, lastSendTick_) > kSendIntervalMilliseconds) {
+            SendCacheFiles();
+            lastSendTick_ = now;
+        }
+        GetClock().Sleep(kLoopSleepMilliseconds);
+    }
+    sendLoopEnded_ = 1;
+}
+
+void CXMLAlertLog::AddItem(std::unique_ptr<CXMLAlertLogItem> item) {
+    if (!item) return;
+    const std::size_t bytes = item->MemoryBytes();
+    std::lock_guard<std::mutex> guard(queueLock_);
+    queuedBytes_ += bytes;
+    queue_.push_back(std::move(item));
+    if (queuedBytes_ > kMaxQueuedBytes) DropOverflow();
+}
+
+std::size_t CXMLAlertLog::QueuedItems() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    return queue_.size();
+}
+
+std::size_t CXMLAlertLog::QueuedBytes() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    return queuedBytes_;
+}
+
+// Under the queue lock.
+void CXMLAlertLog::DropOverflow() {
+    while (queuedBytes_ > kMaxQueuedBytes && queue_.size() > 1) {
+        queuedBytes_ -= queue_.front()->MemoryBytes();
+        queue_.pop_front();
+        ++droppedItems_;
+    }
+}
+
+CXMLAlertLog::ItemQueue CXMLAlertLog::TakeQueue() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    ItemQueue items;
+    items.swap(queue_);
+    queuedBytes_ = 0;
+    return items;
+}
+
+// Items that could not be written go back in front of those queued since.
+void CXMLAlertLog::ReturnToQueue(ItemQueue& items) {
+    std::size_t bytes = 0;
+    for (const auto& item : items) bytes += item->MemoryBytes();
+    std::lock_guard<std::mutex> guard(queueLock_);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) queue_.push_front(std::move(*it));
+    items.clear();
+    queuedBytes_ += bytes;
+    DropOverflow();
+}
+
+void CXMLAlertLog::ReportDroppedItems() {
+    std::size_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        std::swap(dropped, droppedItems_);
+    }
+    if (dropped == 0) return;
+    LogMessage(kSourceFile, __LINE__, kLogError,
+               L"No cache file could be written and the queue is over %u bytes: dropped the %u "
+               L"oldest alerts.",
+               kMaxQueuedBytes, dropped);
+}
+
+void CXMLAlertLog::FlushToCache() {
+    std::lock_guard<std::mutex> flushing(flushLock_);
+    ItemQueue items = TakeQueue();
+    while (!items.empty()) {
+        const std::size_t count = ItemsForOneFile(items);
+        std::wstring path;
+        const uint32_t error = WriteCacheFile(items, count, &path);
+        if (error != 0) {
+            ReturnToQueue(items);
+            ReportCreateFailure(path, error);
+            break;
+        }
+        items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(count));
+        createFailing_ = false;
+    }
+    ReportDroppedItems();
+}
+
+std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {
+    std::size_t bytes = 0;
+    std::size_t count = 0;
+    for (const auto& item : items) {
+        bytes += item->DocumentBytes();
+        if (count > 0 && bytes > kMaxDocumentBytes) break;
+        ++count;
+    }
+    return count;
+}
+
+// The first count items into a new cache file, flushed to the device and
+// closed; on any failure the file is removed again (the items stay queued, and
+// a partial file would send some of them twice).
+uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
+                                      std::wstring* path) {
+    kx::platform::CExclusiveFile file;
+    uint32_t error = 0;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        *path = kx::platform::CreateUniqueFile(cacheDirectory_, L"KX_");
+        if (path->empty()) return kx::platform::GetLastErrorCode();
+        error = file.Open(*path, kx::platform::ExclusiveAccess::CreateForWriting);
+        if (error != kx::platform::kErrorSharingViolation) break;
+    }
+    if (error != 0) {
+        if (error != kx::platform::kErrorSharingViolation) kx::platform::DeleteFileByPath(*path);
+        return error;
+    }
+    CCacheFileWriter writer;
+    writer.WriteUInt32(static_cast<uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) items[i]->WriteItem(writer);
+    error = file.Write(writer.Bytes().data(), writer.Size());
+    if (error == 0) error = file.FlushToDevice();
+    const uint32_t closeError = file.Close();
+    if (error == 0) error = closeError;
+    if (error != 0) kx::platform::DeleteFileByPath(*path);
+    return error;
+}
+
+void CXMLAlertLog::ReportCreateFailure(const std::wstring& path, uint32_t error) {
+    const uint32_t now = GetClock().GetTickCount();
+    if (createFailing_ && TicksSince(now, lastCreateErrorTick_) <= kCreateErrorLogInterval) return;
+    createFailing_ = true;
+    lastCreateErrorTick_ = now;
+    const std::wstring& name = path.empty() ? cacheDirectory_ : path;
+    LogMessage(kSourceFile, __LINE__, kLogError,
+               L"Error creating cache file: %s\n\t\tError code: %d", name, error);
+}

@@ -1,0 +1,135 @@
+#pragma once
+// The alert log between event matching and delivery. Matched events are
+// queued in memory (AddItem); a flush worker writes the queue into new cache
+// files "KX_*.tmp" next to the executable at most every 5 seconds, and a send
+// worker turns each cache file, oldest first, into one XML alert document,
+// posts it to the Korvex Foundation service and deletes the file once the
+// service has answered. The cache files are the retry queue: they carry the
+// alerts across outages and restarts.
+//
+// An item leaves the queue only when the cache file holding it is whole on
+// the device. While no file can be written the items stay queued, up to
+// kMaxQueuedBytes; past that the oldest are dropped (and counted in the log).
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BaseClasses/EventSourceReporter.h"
+#include "BaseClasses/WorkerThread.h"
+#include "alertlog/XMLAlertLogItem.h"
+#include "platform/Event.h"
+#include "platform/ExclusiveFile.h"
+
+class CXMLAlertLog {
+public:
+    static constexpr uint32_t kFlushIntervalMilliseconds = 5000;
+    static constexpr uint32_t kSendIntervalMilliseconds = 10000;
+    static constexpr uint32_t kLoopSleepMilliseconds = 100;
+    static constexpr uint64_t kCacheSizeLimit = 104857600;  // 100 MiB
+    // One cache file holds at most the items of a document this large (a
+    // single larger item gets a file of its own). Posts stay well below the
+    // request limits that servers apply by default (4 MB for an ASP.NET
+    // application, 30 MB for IIS), and one post holds a few megabytes of
+    // memory at most.
+    static constexpr std::size_t kMaxDocumentBytes = 1024 * 1024;
+    // What the queue may hold while no cache file can be written.
+    static constexpr std::size_t kMaxQueuedBytes = 16 * 1024 * 1024;
+    // The cache file creation error is logged at most this often.
+    static constexpr uint32_t kCreateErrorLogInterval = 60000;
+    static constexpr const wchar_t* kEventSource = L"Korvex Workstation Agent";
+
+    struct CCacheFile {
+        std::wstring path;
+        uint64_t size = 0;
+        int64_t created = 0;  // file time: 100 ns units since 1601 (UTC)
+    };
+
+    // Starts the flush and send workers.
+    CXMLAlertLog();
+    // Stops both workers, flushes what is still queued and releases everything.
+    virtual ~CXMLAlertLog();
+    CXMLAlertLog(const CXMLAlertLog&) = delete;
+    CXMLAlertLog& operator=(const CXMLAlertLog&) = delete;
+
+    // Takes ownership of a fully built item and queues it.
+    void AddItem(std::unique_ptr<CXMLAlertLogItem> item);
+    // Writes the queue into as many new cache files as its size needs, in
+    // queue order.
+    void FlushToCache();
+
+    // The sweep: every cache file, oldest first; the oldest deleted while the
+    // total exceeds the size limit; each remaining one sent.
+    void SendCacheFiles();
+    // One cache file as one document, posted; the file deleted once answered.
+    void SendCacheFile(const std::wstring& path);
+    // 0 when the service answered; otherwise the request's error code (or the
+    // status of a gateway that answered for it: 502, 503, 504).
+    virtual uint32_t PostAlertDocument(const std::wstring& text);
+
+    // The cache files that a sweep would send, in the order it sends them.
+    std::vector<CCacheFile> ListCacheFiles(uint64_t* totalSize) const;
+    // What a listing found as cache files, oldest first; directories left out.
+    static std::vector<CCacheFile> OrderCacheFiles(
+        const std::wstring& directory, const std::vector<kx::platform::FoundFile>& found,
+        uint64_t* totalSize);
+    // Deletes the oldest files, first to last, while the total exceeds the
+    // size limit; a deleted file's path is emptied.
+    void DeleteOverLimit(std::vector<CCacheFile>& files, uint64_t total);
+    // The alert document that a cache file makes; false when the file cannot
+    // be opened (*error: 32 while someone else holds it).
+    bool BuildAlertDocument(const std::wstring& path, std::wstring* text, uint32_t* error);
+
+    const std::wstring& CacheDirectory() const { return cacheDirectory_; }
+    std::size_t QueuedItems();
+    std::size_t QueuedBytes();
+
+protected:
+    enum class Workers { Started, NotStarted };
+    // For tests: an alert log whose loops do not run, driven by calling
+    // FlushToCache and SendCacheFiles.
+    explicit CXMLAlertLog(Workers workers);
+
+private:
+    using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;
+
+    static int FlushProc(void* self);
+    static int SendProc(void* self);
+    void FlushLoop();
+    void SendLoop();
+    void StartWorkers();
+    void StopWorkers();
+    ItemQueue TakeQueue();
+    void ReturnToQueue(ItemQueue& items);
+    void DropOverflow();
+    void ReportDroppedItems();
+    static std::size_t ItemsForOneFile(const ItemQueue& items);
+    uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
+    void ReportCreateFailure(const std::wstring& path, uint32_t error);
+    void WriteDocumentItems(CCacheFileReader& reader, uint32_t count, CXmlMemoryWriter& writer);
+
+    std::mutex queueLock_;
+    ItemQueue queue_;
+    std::size_t queuedBytes_ = 0;
+    std::size_t droppedItems_ = 0;
+    std::mutex flushLock_;  // one flush at a time: the worker's or the final one
+    std::wstring cacheDirectory_;
+    std::atomic<int32_t> running_{1};
+    const bool workersStarted_;
+    CWorkerThread flushWorker_;
+    kx::platform::EventHandle flushEvent_;
+    std::atomic<int32_t> flushLoopEnded_{0};
+    uint32_t lastFlushTick_;
+    CWorkerThread sendWorker_;
+    kx::platform::EventHandle sendEvent_;
+    std::atomic<int32_t> sendLoopEnded_{0};
+    uint32_t lastSendTick_;
+    bool createFailing_ = false;
+    uint32_t lastCreateErrorTick_ = 0;
+    CEventSourceReporter reporter_;
+};

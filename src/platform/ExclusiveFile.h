@@ -1,0 +1,70 @@
+#pragma once
+// What the alert log's cache files need of the file system: a new file with a
+// unique name, an exclusive open that keeps every other opener out (this
+// process or another) until it is closed, the listing of a directory by a
+// wildcard pattern with each entry's size and creation time, and the data
+// pushed through to the device. Errors are Win32 codes (32: another opener
+// holds the file).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kx::platform {
+
+inline constexpr uint32_t kErrorSharingViolation = 32;
+
+// GetTempFileNameW(directory, prefix, 0, ...): creates a new empty file named
+// the first three characters of prefix, up to four hexadecimal digits and
+// ".tmp", and answers its full path; empty (the last error set) on failure.
+std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix);
+
+enum class ExclusiveAccess {
+    CreateForWriting,  // created anew or truncated, write only
+    OpenForReadWrite,  // must exist
+};
+
+class CExclusiveFile {
+public:
+    CExclusiveFile() = default;
+    ~CExclusiveFile();
+    CExclusiveFile(const CExclusiveFile&) = delete;
+    CExclusiveFile& operator=(const CExclusiveFile&) = delete;
+
+    // 0, or the error of the open (32 while someone else holds it).
+    uint32_t Open(const std::wstring& path, ExclusiveAccess access);
+    bool IsOpen() const { return handle_ != kClosed; }
+    // Writes every byte; 0 or the error (112 when the disk is full).
+    uint32_t Write(const void* bytes, std::size_t count);
+    // Reads up to count bytes; *read is 0 at the end of the file.
+    uint32_t Read(void* bytes, std::size_t count, std::size_t* read);
+    uint32_t GetSize(uint64_t* size);
+    // FlushFileBuffers; on Linux fsync of the file and of its directory, so
+    // that a new file survives a power loss.
+    uint32_t FlushToDevice();
+    // 0, or the error that closing reported (a late write error).
+    uint32_t Close();
+
+private:
+    static constexpr intptr_t kClosed = -1;
+    intptr_t handle_ = kClosed;
+    std::wstring path_;
+};
+
+struct FoundFile {
+    std::wstring name;  // without the directory
+    bool isDirectory = false;
+    uint64_t size = 0;
+    // 100-nanosecond units since 1601-01-01 UTC. Linux: the birth time where
+    // the file system keeps one, else the time of the last write.
+    int64_t creationTime = 0;
+};
+
+// FindFirstFileW/FindNextFileW over directory + separator + pattern ('*' and
+// '?' wildcards, letter case ignored), in the order the system lists them.
+// 0 also when nothing matches; otherwise the error of the listing.
+uint32_t FindFiles(const std::wstring& directory, const std::wstring& pattern,
+                   std::vector<FoundFile>* found);
+
+}  // namespace kx::platform

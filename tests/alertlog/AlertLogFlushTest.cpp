@@ -1,0 +1,186 @@
+// The flush: queued items into cache files, and what happens when no file
+// can be written. The manual clock drives the once-a-minute error report.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "AlertLogTestSupport.h"
+#include "BaseClasses/LogData.h"
+#include "TempDirectory.h"
+#include "common/ManualClock.h"
+#include "common/Text.h"
+#include "platform/Process.h"
+
+namespace {
+
+const std::string kCreateError = "Error creating cache file: ";
+
+class AlertLogFlushTest : public ::testing::Test {
+protected:
+    // The cache folder is the executable's folder when the alert log is made;
+    // the diagnostic log goes one level up, so that it stays while the cache
+    // folder is taken away.
+    void SetUp() override {
+        cacheFolder_ = folder_.Path() / "agent";
+        std::filesystem::create_directory(cacheFolder_);
+        NewAlertLog();
+        InitDiagnosticLog(kLogInformation);
+    }
+    void TearDown() override {
+        log_.reset();
+        CloseDiagnosticLog();
+        kx::platform::SetExecutablePathForTesting(L"");
+    }
+
+    void NewAlertLog() {
+        log_.reset();
+        kx::platform::SetExecutablePathForTesting(
+            kx::Utf8ToWide((cacheFolder_ / "KXWkstnSvc.exe").string()));
+        log_ = std::make_unique<CTestAlertLog>();
+        log_->answer = [](const std::wstring&) { return 0u; };
+        kx::platform::SetExecutablePathForTesting(folder_.Join(L"KXWkstnSvc.exe"));
+    }
+    int CreateErrorsLogged() { return CountInDiagnosticLog(folder_.Path(), kCreateError); }
+
+    void AddItems(int count, std::size_t dumpLength = 0, int first = 0) {
+        for (int i = first; i < first + count; ++i)
+            log_->AddItem(MakeItem(L"alert " + std::to_wstring(i), dumpLength));
+    }
+    // The action texts of every cache file, in the order the sweep sends them.
+    std::vector<std::wstring> SentActionTexts() {
+        log_->posted.clear();
+        log_->SendCacheFiles();
+        std::vector<std::wstring> texts;
+        for (const auto& document : log_->posted)
+            for (const auto& text : ActionTextsOf(document)) texts.push_back(text);
+        return texts;
+    }
+    static std::vector<std::wstring> Expected(int count, int first = 0) {
+        std::vector<std::wstring> texts;
+        for (int i = first; i < first + count; ++i) texts.push_back(L"alert " + std::to_wstring(i));
+        return texts;
+    }
+    // The cache folder gone: no file can be created in it.
+    void MakeCacheFolderUnwritable() { std::filesystem::remove_all(cacheFolder_); }
+    void MakeCacheFolderWritable() { std::filesystem::create_directory(cacheFolder_); }
+
+    CManualClock clock_;
+    CScopedClock installed_{clock_};
+    CTempDirectory folder_;
+    std::filesystem::path cacheFolder_;
+    std::unique_ptr<CTestAlertLog> log_;
+};
+
+TEST_F(AlertLogFlushTest, NoItemsNoFile) {
+    log_->FlushToCache();
+    log_->FlushToCache();
+    EXPECT_TRUE(CacheFilesIn(cacheFolder_).empty());
+}
+
+TEST_F(AlertLogFlushTest, ItemsOfOneFlushShareOneFileInArrivalOrder) {
+    AddItems(5);
+    log_->FlushToCache();
+    const auto files = CacheFilesIn(cacheFolder_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(files[0]).substr(0, 4), std::string("\x05\0\0\0", 4));
+    EXPECT_EQ(SentActionTexts(), Expected(5));
+    EXPECT_TRUE(CacheFilesIn(cacheFolder_).empty());
+}
+
+TEST_F(AlertLogFlushTest, UnwritableFolderKeepsTheItemsUntilItIsWritable) {
+    AddItems(3);
+    MakeCacheFolderUnwritable();
+    log_->FlushToCache();
+    log_->FlushToCache();
+    EXPECT_EQ(log_->QueuedItems(), 3u);
+    AddItems(2, 0, 3);
+    MakeCacheFolderWritable();
+    log_->FlushToCache();
+    EXPECT_EQ(log_->QueuedItems(), 0u);
+    EXPECT_EQ(SentActionTexts(), Expected(5));
+}
+
+TEST_F(AlertLogFlushTest, CreationErrorIsLoggedAtMostOnceAMinute) {
+    AddItems(1);
+    MakeCacheFolderUnwritable();
+    for (int flush = 0; flush < 12; ++flush) {  // a minute of flushes, one report
+        log_->FlushToCache();
+        clock_.Advance(CXMLAlertLog::kFlushIntervalMilliseconds);
+    }
+    log_->FlushToCache();  // a minute on: still the first report's minute
+    EXPECT_EQ(CreateErrorsLogged(), 1);
+    InitDiagnosticLog(kLogInformation);
+    clock_.Advance(1);
+    log_->FlushToCache();  // past the minute: the second report
+    EXPECT_EQ(CreateErrorsLogged(), 1);
+    EXPECT_EQ(log_->QueuedItems(), 1u);
+}
+
+TEST_F(AlertLogFlushTest, ErrorIsLoggedAgainWhenANewFailureFollowsASuccess) {
+    AddItems(1);
+    MakeCacheFolderUnwritable();
+    log_->FlushToCache();
+    MakeCacheFolderWritable();
+    log_->FlushToCache();
+    AddItems(1, 0, 1);
+    MakeCacheFolderUnwritable();
+    log_->FlushToCache();
+    EXPECT_EQ(CreateErrorsLogged(), 2);
+}
+
+TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
+    MakeCacheFolderUnwritable();
+    const std::size_t itemBytes = MakeItem(L"alert 0", 64 * 1024)->MemoryBytes();
+    const int count = static_cast<int>(CXMLAlertLog::kMaxQueuedBytes / itemBytes) + 10;
+    AddItems(count, 64 * 1024);
+    EXPECT_LE(log_->QueuedBytes(), CXMLAlertLog::kMaxQueuedBytes);
+    const std::size_t kept = log_->QueuedItems();
+    ASSERT_LT(kept, static_cast<std::size_t>(count));
+    log_->FlushToCache();
+    EXPECT_EQ(CountInDiagnosticLog(
+                  folder_.Path(), "dropped the " + std::to_string(count - kept) + " oldest alerts"),
+              1);
+    // The newest are the ones kept; the final flush writes them.
+    MakeCacheFolderWritable();
+    NewAlertLog();
+    const auto texts = SentActionTexts();
+    ASSERT_EQ(texts.size(), kept);
+    EXPECT_EQ(texts.front(), L"alert " + std::to_wstring(count - kept));
+    EXPECT_EQ(texts.back(), L"alert " + std::to_wstring(count - 1));
+}
+
+TEST_F(AlertLogFlushTest, BurstIsSplitIntoFilesOfBoundedDocuments) {
+    const std::size_t dump = 40 * 1024;
+    const int count = static_cast<int>(3 * CXMLAlertLog::kMaxDocumentBytes / (2 * dump));
+    AddItems(count, dump);
+    log_->FlushToCache();
+    const auto files = CacheFilesIn(cacheFolder_);
+    EXPECT_GE(files.size(), 3u);
+    log_->posted.clear();
+    log_->SendCacheFiles();
+    std::vector<std::wstring> texts;
+    for (const auto& document : log_->posted) {
+        EXPECT_LE(document.size() * 2, CXMLAlertLog::kMaxDocumentBytes);
+        for (const auto& text : ActionTextsOf(document)) texts.push_back(text);
+    }
+    EXPECT_EQ(texts, Expected(count));
+}
+
+TEST_F(AlertLogFlushTest, ItemLargerThanTheBoundGetsAFileOfItsOwn) {
+    AddItems(1);
+    AddItems(1, CXMLAlertLog::kMaxDocumentBytes, 1);
+    AddItems(1, 0, 2);
+    log_->FlushToCache();
+    EXPECT_EQ(CacheFilesIn(cacheFolder_).size(), 3u);
+    EXPECT_EQ(SentActionTexts(), Expected(3));
+}
+
+TEST_F(AlertLogFlushTest, ItemsQueuedAtDestructionAreWrittenAndSentByTheNextRun) {
+    AddItems(4);
+    log_.reset();
+    EXPECT_EQ(CacheFilesIn(cacheFolder_).size(), 1u);
+    NewAlertLog();
+    EXPECT_EQ(SentActionTexts(), Expected(4));
+}
+
+}  // namespace
