@@ -93,7 +93,7 @@ int CXMLAlertLog::SendProc(void* self) {
 void CXMLAlertLog::FlushLoop() {
     while (running_) {
         const uint32_t now = GetClock().GetTickCount();
-        if (TicksSince(now, lastFlushTick_) > kFlushIntervalMilliseconds) {
+        if (TicksSince(now, lastFlushTick_) > kFlushIntervalMilliseconds || QueueFillsAFile()) {
             FlushToCache();
             lastFlushTick_ = now;
         }
@@ -117,10 +117,19 @@ void CXMLAlertLog::SendLoop() {
 void CXMLAlertLog::AddItem(std::unique_ptr<CXMLAlertLogItem> item) {
     if (!item) return;
     const std::size_t bytes = item->MemoryBytes();
+    const std::size_t documentBytes = item->DocumentBytes();
     std::lock_guard<std::mutex> guard(queueLock_);
     queuedBytes_ += bytes;
+    queuedDocumentBytes_ += documentBytes;
     queue_.push_back(std::move(item));
-    if (queuedBytes_ > kMaxQueuedBytes) DropOverflow();
+    if (cacheUnwritable_ && queuedBytes_ > kMaxQueuedBytes) DropOverflow();
+}
+
+// A burst is written as soon as it fills a cache file rather than piling up
+// in memory until the next 5-second flush.
+bool CXMLAlertLog::QueueFillsAFile() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    return !cacheUnwritable_ && queuedDocumentBytes_ >= kMaxDocumentBytes;
 }
 
 std::size_t CXMLAlertLog::QueuedItems() {
@@ -137,6 +146,7 @@ std::size_t CXMLAlertLog::QueuedBytes() {
 void CXMLAlertLog::DropOverflow() {
     while (queuedBytes_ > kMaxQueuedBytes && queue_.size() > 1) {
         queuedBytes_ -= queue_.front()->MemoryBytes();
+        queuedDocumentBytes_ -= queue_.front()->DocumentBytes();
         queue_.pop_front();
         ++droppedItems_;
     }
@@ -147,18 +157,30 @@ CXMLAlertLog::ItemQueue CXMLAlertLog::TakeQueue() {
     ItemQueue items;
     items.swap(queue_);
     queuedBytes_ = 0;
+    queuedDocumentBytes_ = 0;
     return items;
 }
 
 // Items that could not be written go back in front of those queued since.
 void CXMLAlertLog::ReturnToQueue(ItemQueue& items) {
     std::size_t bytes = 0;
-    for (const auto& item : items) bytes += item->MemoryBytes();
+    std::size_t documentBytes = 0;
+    for (const auto& item : items) {
+        bytes += item->MemoryBytes();
+        documentBytes += item->DocumentBytes();
+    }
     std::lock_guard<std::mutex> guard(queueLock_);
     for (auto it = items.rbegin(); it != items.rend(); ++it) queue_.push_front(std::move(*it));
     items.clear();
     queuedBytes_ += bytes;
+    queuedDocumentBytes_ += documentBytes;
+    cacheUnwritable_ = true;
     DropOverflow();
+}
+
+void CXMLAlertLog::MarkCacheWritable() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    cacheUnwritable_ = false;
 }
 
 void CXMLAlertLog::ReportDroppedItems() {
@@ -188,6 +210,7 @@ void CXMLAlertLog::FlushToCache() {
         }
         items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(count));
         createFailing_ = false;
+        MarkCacheWritable();
     }
     ReportDroppedItems();
 }

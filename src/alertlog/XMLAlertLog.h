@@ -10,6 +10,7 @@
 // An item leaves the queue only when the cache file holding it is whole on
 // the device. While no file can be written the items stay queued, up to
 // kMaxQueuedBytes; past that the oldest are dropped (and counted in the log).
+// A queue that fills a cache file is flushed without waiting for the 5 seconds.
 
 #include <atomic>
 #include <cstddef>
@@ -108,6 +109,8 @@ private:
     void ReturnToQueue(ItemQueue& items);
     void DropOverflow();
     void ReportDroppedItems();
+    bool QueueFillsAFile();
+    void MarkCacheWritable();
     static std::size_t ItemsForOneFile(const ItemQueue& items);
     uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
     void ReportCreateFailure(const std::wstring& path, uint32_t error);
@@ -116,6 +119,8 @@ private:
     std::mutex queueLock_;
     ItemQueue queue_;
     std::size_t queuedBytes_ = 0;
+    std::size_t queuedDocumentBytes_ = 0;
+    bool cacheUnwritable_ = false;  // the last flush failed: the queue is bounded
     std::size_t droppedItems_ = 0;
     std::mutex flushLock_;  // one flush at a time: the worker's or the final one
     std::wstring cacheDirectory_;

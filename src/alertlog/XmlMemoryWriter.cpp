@@ -20,6 +20,17 @@ bool IsLowSurrogate(char32_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+// Any character that ReplaceNonXmlCharacters would replace (a surrogate
+// counts: on Windows a pair is let through there).
+bool HasNonXmlCharacter(const wchar_t* text) {
+    for (const wchar_t* p = text; *p; ++p) {
+        char32_t c = static_cast<char32_t>(*p);
+        if constexpr (sizeof(wchar_t) == 2) c &= 0xFFFF;
+        if (!IsXmlCharacter(c) || IsHighSurrogate(c) || IsLowSurrogate(c)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CXmlMemoryWriter::CXmlMemoryWriter() {
@@ -43,6 +54,7 @@ bool CXmlMemoryWriter::StartElement(const wchar_t* name) {
 
 bool CXmlMemoryWriter::ElementString(const wchar_t* name, const wchar_t* value) {
     if (!created_) return false;
+    if (!value || !HasNonXmlCharacter(value)) return Store(writer_.WriteElementString(name, value));
     std::wstring text = ReplaceNonXmlCharacters(value);
     return Store(writer_.WriteElementString(name, text.c_str()));
 }

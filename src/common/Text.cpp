@@ -139,25 +139,53 @@ std::wstring Utf16ToWide(std::u16string_view text) {
     return out;
 }
 
+// One pass into storage sized up front: alert documents of megabytes go
+// through here.
 std::string WideToUtf16LE(std::wstring_view text) {
-    std::u16string units = WideToUtf16(text);
-    std::string bytes;
-    bytes.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        bytes.push_back(static_cast<char>(u & 0xFF));
-        bytes.push_back(static_cast<char>(u >> 8));
+    std::size_t units = text.size();
+    if constexpr (!kWideIsUtf16) {
+        for (wchar_t w : text) units += static_cast<char32_t>(w) >= 0x10000 ? 1 : 0;
+    }
+    std::string bytes(units * 2, '\0');
+    char* out = bytes.data();
+    auto put = [&out](char32_t u) {
+        *out++ = static_cast<char>(u & 0xFF);
+        *out++ = static_cast<char>((u >> 8) & 0xFF);
+    };
+    for (wchar_t w : text) {
+        char32_t c = static_cast<char32_t>(w);
+        if constexpr (!kWideIsUtf16) {
+            if (c > 0x10FFFF) c = kReplacement;
+            if (c >= 0x10000) {
+                c -= 0x10000;
+                put(0xD800 + (c >> 10));
+                put(0xDC00 + (c & 0x3FF));
+                continue;
+            }
+        }
+        put(c);
     }
     return bytes;
 }
 
 std::wstring Utf16LEToWide(const void* data, std::size_t byteCount) {
     const auto* bytes = static_cast<const unsigned char*>(data);
-    std::u16string units;
-    units.reserve(byteCount / 2);
-    for (std::size_t i = 0; i + 1 < byteCount; i += 2) {
-        units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    const std::size_t count = byteCount / 2;
+    auto unit = [bytes](std::size_t i) {
+        return static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    };
+    std::wstring out(count, L'\0');
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        char32_t c = unit(i);
+        if (!kWideIsUtf16 && IsHighSurrogate(c) && i + 1 < count && IsLowSurrogate(unit(i + 1))) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+            ++i;
+        }
+        out[length++] = static_cast<wchar_t>(c);
     }
-    return Utf16ToWide(units);
+    out.resize(length);
+    return out;
 }
 
 std::string WideToUtf8(std::wstring_view text) {

@@ -130,9 +130,12 @@ TEST_F(AlertLogFlushTest, ErrorIsLoggedAgainWhenANewFailureFollowsASuccess) {
 
 TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
     MakeCacheFolderUnwritable();
+    log_->FlushToCache();  // nothing queued: not yet known to fail
     const std::size_t itemBytes = MakeItem(L"alert 0", 64 * 1024)->MemoryBytes();
     const int count = static_cast<int>(CXMLAlertLog::kMaxQueuedBytes / itemBytes) + 10;
-    AddItems(count, 64 * 1024);
+    AddItems(1, 64 * 1024);
+    log_->FlushToCache();  // fails: from now on the queue is bounded
+    AddItems(count - 1, 64 * 1024, 1);
     EXPECT_LE(log_->QueuedBytes(), CXMLAlertLog::kMaxQueuedBytes);
     const std::size_t kept = log_->QueuedItems();
     ASSERT_LT(kept, static_cast<std::size_t>(count));
@@ -147,6 +150,15 @@ TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
     ASSERT_EQ(texts.size(), kept);
     EXPECT_EQ(texts.front(), L"alert " + std::to_wstring(count - kept));
     EXPECT_EQ(texts.back(), L"alert " + std::to_wstring(count - 1));
+}
+
+TEST_F(AlertLogFlushTest, QueueIsNotBoundedWhileFilesCanBeWritten) {
+    const std::size_t itemBytes = MakeItem(L"alert 0", 64 * 1024)->MemoryBytes();
+    const int count = static_cast<int>(CXMLAlertLog::kMaxQueuedBytes / itemBytes) + 10;
+    AddItems(count, 64 * 1024);
+    EXPECT_EQ(log_->QueuedItems(), static_cast<std::size_t>(count));
+    log_->FlushToCache();
+    EXPECT_EQ(SentActionTexts().size(), static_cast<std::size_t>(count));
 }
 
 TEST_F(AlertLogFlushTest, BurstIsSplitIntoFilesOfBoundedDocuments) {

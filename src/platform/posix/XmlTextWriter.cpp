@@ -23,6 +23,8 @@ bool IsSurrogate(char32_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
 }
 
+constexpr std::size_t kPendingLimit = 32 * 1024;
+
 struct OpenElement {
     std::wstring name;
     bool hasElements = false;
@@ -55,25 +57,20 @@ struct CXmlTextWriter::Impl {
 
     // Escapes and appends text; stops at a character XML does not allow.
     int32_t AppendText(const wchar_t* text) {
-        for (const wchar_t* p = text; *p; ++p) {
+        // Large documents pass into the stream as they grow, not all at the end.
+        if (pending.size() > kPendingLimit) Flush();
+        const wchar_t* run = text;  // characters that need no escaping, copied at once
+        for (const wchar_t* p = text;; ++p) {
             char32_t c = static_cast<char32_t>(*p);
+            if (c != 0 && c != U'<' && c != U'>' && c != U'&' && IsXmlChar(c) && !IsSurrogate(c))
+                continue;
+            pending.append(run, static_cast<std::size_t>(p - run));
+            run = p + 1;
+            if (c == 0) return kXmlOk;
             if (IsSurrogate(c)) return kXmlInvalidSurrogate;
             if (!IsXmlChar(c)) return kXmlInvalidCharacter;
-            switch (c) {
-                case U'<':
-                    pending += L"&lt;";
-                    break;
-                case U'>':
-                    pending += L"&gt;";
-                    break;
-                case U'&':
-                    pending += L"&amp;";
-                    break;
-                default:
-                    pending += *p;
-            }
+            pending += c == U'<' ? L"&lt;" : c == U'>' ? L"&gt;" : L"&amp;";
         }
-        return kXmlOk;
     }
 
     int32_t Flush() {
