@@ -66,28 +66,29 @@ void CXMLAlertLog::StartWorkers() {
 
 int CXMLAlertLog::FlushProc(void* self) {
     auto* log = static_cast<CXMLAlertLog*>(self);
-    try {
-        log->FlushLoop();
-    } catch (...) {
-        LogMessage(kSourceFile, __LINE__, kLogError,
-                   L"Unhandled exception flushing the cache to disk. Restarting thread.");
-        log->flushLoopEnded_ = 0;
-        kx::platform::SetEventObject(log->flushEvent_);
-    }
+    log->RunLoop(&CXMLAlertLog::FlushLoop, log->flushLoopEnded_, log->flushEvent_,
+                 L"Unhandled exception flushing the cache to disk. Restarting thread.");
     return 0;
 }
 
 int CXMLAlertLog::SendProc(void* self) {
     auto* log = static_cast<CXMLAlertLog*>(self);
-    try {
-        log->SendLoop();
-    } catch (...) {
-        LogMessage(kSourceFile, __LINE__, kLogError,
-                   L"Unhandled exception writing cache file to database. Restarting thread.");
-        log->sendLoopEnded_ = 0;
-        kx::platform::SetEventObject(log->sendEvent_);
-    }
+    log->RunLoop(&CXMLAlertLog::SendLoop, log->sendLoopEnded_, log->sendEvent_,
+                 L"Unhandled exception writing cache file to database. Restarting thread.");
     return 0;
+}
+
+// Whatever escapes a loop is logged, and the loop starts again: its event is
+// signalled, so the worker runs the callback once more.
+void CXMLAlertLog::RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,
+                           kx::platform::EventHandle event, const wchar_t* failure) {
+    try {
+        (this->*loop)();
+    } catch (...) {
+        LogMessage(kSourceFile, __LINE__, kLogError, failure);
+        ended = 0;
+        kx::platform::SetEventObject(event);
+    }
 }
 
 void CXMLAlertLog::FlushLoop() {

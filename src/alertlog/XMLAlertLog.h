@@ -101,6 +101,8 @@ private:
 
     static int FlushProc(void* self);
     static int SendProc(void* self);
+    void RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,
+                 kx::platform::EventHandle event, const wchar_t* failure);
     void FlushLoop();
     void SendLoop();
     void StartWorkers();
