@@ -146,7 +146,8 @@ void BM_LookupAgainstASilentServer(benchmark::State& state) {
     }
     for (auto _ : state) {
         CLookupCache cache;
-        benchmark::DoNotOptimize(cache.GuidToName(L"dead", L"{bf9679c0-0de6-11d0-a285-00aa003049e2}"));
+        benchmark::DoNotOptimize(
+            cache.GuidToName(L"dead", L"{bf9679c0-0de6-11d0-a285-00aa003049e2}"));
     }
 }
 BENCHMARK(BM_LookupAgainstASilentServer)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
@@ -160,7 +161,8 @@ void BM_LookupsWhileASilentServerIsSkipped(benchmark::State& state) {
     CLookupCache cache;
     cache.GuidToName(L"dead", L"{bf9679c0-0de6-11d0-a285-00aa003049e2}");
     for (auto _ : state)
-        benchmark::DoNotOptimize(cache.GuidToName(L"dead", L"{bf967aba-0de6-11d0-a285-00aa003049e2}"));
+        benchmark::DoNotOptimize(
+            cache.GuidToName(L"dead", L"{bf967aba-0de6-11d0-a285-00aa003049e2}"));
 }
 BENCHMARK(BM_LookupsWhileASilentServerIsSkipped);
 

@@ -127,9 +127,10 @@ private:
     uint32_t Noted(const std::wstring& server, uint32_t code);
     uint32_t OpenSearch(const std::wstring& server, const std::wstring& path, bool tombstones,
                         std::unique_ptr<kx::platform::IDirectorySearch>& search);
-    std::wstring FindInWindow(kx::platform::IDirectorySearch& search, const std::wstring& objectClass,
-                              int64_t time, const wchar_t* classAttribute,
-                              const wchar_t* timeAttribute, bool cutAtMarker, bool* failed);
+    std::wstring FindInWindow(kx::platform::IDirectorySearch& search,
+                              const std::wstring& objectClass, int64_t time,
+                              const wchar_t* classAttribute, const wchar_t* timeAttribute,
+                              bool cutAtMarker, bool* failed);
     std::wstring FindDeletedByGuid(const std::wstring& server, const std::wstring& guidText,
                                    std::wstring& outputName, int depth);
     // 0 found, 1 not found, 2 failed before searching, 3 search failed.

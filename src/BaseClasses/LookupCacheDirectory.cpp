@@ -33,15 +33,15 @@ constexpr int kMaxDeletedParents = 16;
 // Answers that mean nobody answered, as opposed to a directory that said no.
 bool IsUnreachable(uint32_t code) {
     switch (code) {
-    case kx::platform::kDirectoryServerDown:
-    case kx::platform::kDirectoryTimeout:
-    case kx::platform::kErrorDsServerDown:
-    case kx::platform::kErrorTimeout:
-    case 1722:        // RPC_S_SERVER_UNAVAILABLE, DsBindW's answer
-    case 0x800706BA:  // the same as an HRESULT
-        return true;
-    default:
-        return false;
+        case kx::platform::kDirectoryServerDown:
+        case kx::platform::kDirectoryTimeout:
+        case kx::platform::kErrorDsServerDown:
+        case kx::platform::kErrorTimeout:
+        case 1722:        // RPC_S_SERVER_UNAVAILABLE, DsBindW's answer
+        case 0x800706BA:  // the same as an HRESULT
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -168,7 +168,8 @@ std::wstring CLookupCache::FindInWindow(IDirectorySearch& search, const std::wst
                                         bool* failed) {
     *failed = false;
     for (int i = 0; i < kTries; ++i) {
-        const std::wstring filter = WindowFilter(classAttribute, timeAttribute, objectClass, time, i);
+        const std::wstring filter =
+            WindowFilter(classAttribute, timeAttribute, objectClass, time, i);
         if (search.ExecuteSearch(filter, {timeAttribute, L"distinguishedname", L"objectGUID"}) !=
             0) {
             *failed = true;
@@ -190,8 +191,8 @@ std::wstring CLookupCache::FindCreatedObject(const std::wstring& server, const s
     if (OpenSearch(server, kx::Format(L"LDAP://%s/%s", server, base), false, search) != 0)
         return L"";
     bool failed = false;
-    std::wstring answer = FindInWindow(*search, objectClass, time, L"objectCategory",
-                                       L"whencreated", false, &failed);
+    std::wstring answer =
+        FindInWindow(*search, objectClass, time, L"objectCategory", L"whencreated", false, &failed);
     if (answer.empty() && !failed) {
         answer = FindInWindow(*search, objectClass, time, L"objectCategory", L"whenchanged", false,
                               &failed);
@@ -212,8 +213,8 @@ std::wstring CLookupCache::FindDeletedObject(const std::wstring& server,
             kx::Format(kDeletedObjectsPath, server, kDeletedObjectsContainer, context);
         if (OpenSearch(server, path, true, search) != 0) break;
         bool failed = false;
-        answer = FindInWindow(*search, objectClass, time, L"objectclass", L"whenchanged", true,
-                              &failed);
+        answer =
+            FindInWindow(*search, objectClass, time, L"objectclass", L"whenchanged", true, &failed);
     }
     return answer;
 }
@@ -228,9 +229,9 @@ int CLookupCache::SearchDeletedByGuid(const std::wstring& server, const std::wst
     if (GetDirectory().EncodeBinaryData(std::vector<uint8_t>(guid.begin(), guid.end()), encoded) !=
         0)
         return 2;
-    if (search->ExecuteSearch(kx::Format(L"(objectGUID=%s)", encoded),
-                              {L"distinguishedName", L"objectClass", L"objectGUID",
-                               L"lastKnownParent"}) != 0)
+    if (search->ExecuteSearch(
+            kx::Format(L"(objectGUID=%s)", encoded),
+            {L"distinguishedName", L"objectClass", L"objectGUID", L"lastKnownParent"}) != 0)
         return 3;
     bool found = false;
     while (search->GetNextRow() == 0) {
@@ -253,8 +254,8 @@ int CLookupCache::SearchDeletedByGuid(const std::wstring& server, const std::wst
 }
 
 std::wstring CLookupCache::FindDeletedByGuid(const std::wstring& server,
-                                             const std::wstring& guidText,
-                                             std::wstring& outputName, int depth) {
+                                             const std::wstring& guidText, std::wstring& outputName,
+                                             int depth) {
     kx::Guid guid;
     kx::ParseGuid(guidText, guid);
     const std::wstring contexts[] = {GetDefaultNamingContext(server),

@@ -47,19 +47,19 @@ bool CLdapPath::SplitDn(const std::wstring& dn, std::vector<std::wstring>& eleme
 
 uint32_t CLdapPath::Set(const std::wstring& path, PathSetType type) {
     switch (type) {
-    case PathSetType::Full:
-        return SetFull(path);
-    case PathSetType::Server:
-        if (!IsValidServer(path)) return kDirectoryBadPathname;
-        server_ = path;
-        hasProvider_ = true;
-        return 0;
-    case PathSetType::Dn:
-        return SetDn(path);
-    case PathSetType::Provider:
-        if (path != L"LDAP") return kDirectoryBadPathname;
-        hasProvider_ = true;
-        return 0;
+        case PathSetType::Full:
+            return SetFull(path);
+        case PathSetType::Server:
+            if (!IsValidServer(path)) return kDirectoryBadPathname;
+            server_ = path;
+            hasProvider_ = true;
+            return 0;
+        case PathSetType::Dn:
+            return SetDn(path);
+        case PathSetType::Provider:
+            if (path != L"LDAP") return kDirectoryBadPathname;
+            hasProvider_ = true;
+            return 0;
     }
     return kDirectoryInvalidArgument;
 }
@@ -123,33 +123,33 @@ uint32_t CLdapPath::Retrieve(PathFormat format, std::wstring& text) {
     if (!hasProvider_) return kDirectoryBadPathname;
     const std::wstring serverPart = server_.empty() ? L"" : server_ + L"/";
     switch (format) {
-    case PathFormat::Windows:
-    case PathFormat::X500:
-        text = kPrefix + (elements_.empty() ? server_ : serverPart + Dn());
-        return 0;
-    case PathFormat::WindowsNoServer:
-    case PathFormat::X500NoServer:
-        text = kPrefix + Dn();
-        return 0;
-    case PathFormat::WindowsDn:
-    case PathFormat::X500Dn:
-        text = Dn();
-        return 0;
-    case PathFormat::WindowsParent:
-    case PathFormat::X500Parent:
-        text = kPrefix + (elements_.size() < 2 ? server_ : serverPart + Join(elements_, 1));
-        return 0;
-    case PathFormat::Server:
-        if (server_.empty()) return kDirectoryBadPathname;
-        text = server_;
-        return 0;
-    case PathFormat::Provider:
-        text = L"LDAP";
-        return 0;
-    case PathFormat::Leaf:
-        if (elements_.empty()) return kDirectoryBadPathname;
-        text = elements_.front();
-        return 0;
+        case PathFormat::Windows:
+        case PathFormat::X500:
+            text = kPrefix + (elements_.empty() ? server_ : serverPart + Dn());
+            return 0;
+        case PathFormat::WindowsNoServer:
+        case PathFormat::X500NoServer:
+            text = kPrefix + Dn();
+            return 0;
+        case PathFormat::WindowsDn:
+        case PathFormat::X500Dn:
+            text = Dn();
+            return 0;
+        case PathFormat::WindowsParent:
+        case PathFormat::X500Parent:
+            text = kPrefix + (elements_.size() < 2 ? server_ : serverPart + Join(elements_, 1));
+            return 0;
+        case PathFormat::Server:
+            if (server_.empty()) return kDirectoryBadPathname;
+            text = server_;
+            return 0;
+        case PathFormat::Provider:
+            text = L"LDAP";
+            return 0;
+        case PathFormat::Leaf:
+            if (elements_.empty()) return kDirectoryBadPathname;
+            text = elements_.front();
+            return 0;
     }
     return kDirectoryInvalidArgument;
 }

@@ -19,15 +19,15 @@
 
 namespace kx::platform {
 
-inline constexpr uint32_t kDirectoryNoMoreRows = 0x00005012;        // S_ADS_NOMORE_ROWS
-inline constexpr uint32_t kDirectoryBadPathname = 0x80005000;       // E_ADS_BAD_PATHNAME
-inline constexpr uint32_t kDirectoryPropertyNotFound = 0x8000500D;  // E_ADS_PROPERTY_NOT_FOUND
-inline constexpr uint32_t kDirectoryNoColumn = 0x80005010;          // E_ADS_COLUMN_NOT_SET
-inline constexpr uint32_t kDirectoryNotImplemented = 0x80004001;    // E_NOTIMPL
-inline constexpr uint32_t kDirectoryInvalidArgument = 0x80070057;   // E_INVALIDARG
-inline constexpr uint32_t kDirectoryServerDown = 0x8007203A;        // ERROR_DS_SERVER_DOWN
-inline constexpr uint32_t kDirectoryNoSuchObject = 0x80072030;      // ERROR_DS_NO_SUCH_OBJECT
-inline constexpr uint32_t kDirectoryOperationsError = 0x80072020;   // ERROR_DS_OPERATIONS_ERROR
+inline constexpr uint32_t kDirectoryNoMoreRows = 0x00005012;          // S_ADS_NOMORE_ROWS
+inline constexpr uint32_t kDirectoryBadPathname = 0x80005000;         // E_ADS_BAD_PATHNAME
+inline constexpr uint32_t kDirectoryPropertyNotFound = 0x8000500D;    // E_ADS_PROPERTY_NOT_FOUND
+inline constexpr uint32_t kDirectoryNoColumn = 0x80005010;            // E_ADS_COLUMN_NOT_SET
+inline constexpr uint32_t kDirectoryNotImplemented = 0x80004001;      // E_NOTIMPL
+inline constexpr uint32_t kDirectoryInvalidArgument = 0x80070057;     // E_INVALIDARG
+inline constexpr uint32_t kDirectoryServerDown = 0x8007203A;          // ERROR_DS_SERVER_DOWN
+inline constexpr uint32_t kDirectoryNoSuchObject = 0x80072030;        // ERROR_DS_NO_SUCH_OBJECT
+inline constexpr uint32_t kDirectoryOperationsError = 0x80072020;     // ERROR_DS_OPERATIONS_ERROR
 inline constexpr uint32_t kDirectoryInvalidCredentials = 0x8007052E;  // ERROR_LOGON_FAILURE
 inline constexpr uint32_t kDirectoryTimeout = 0x800705B4;             // ERROR_TIMEOUT
 inline constexpr uint32_t kErrorDsServerDown = 8250;
@@ -66,10 +66,10 @@ public:
 
 // ADS_SEARCHPREF_* with the values the agent gives them.
 enum class SearchPreferenceKind : uint32_t {
-    SearchScope = 5,   // value: 2, ADS_SCOPE_SUBTREE
-    PageSize = 11,     // value: rows per page
-    CacheResults = 14, // value: 0 or 1
-    Tombstone = 15,    // value: 0 or 1
+    SearchScope = 5,    // value: 2, ADS_SCOPE_SUBTREE
+    PageSize = 11,      // value: rows per page
+    CacheResults = 14,  // value: 0 or 1
+    Tombstone = 15,     // value: 0 or 1
 };
 struct SearchPreference {
     SearchPreferenceKind kind;

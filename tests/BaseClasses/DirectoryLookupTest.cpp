@@ -37,11 +37,11 @@ protected:
     ~DirectoryLookupTest() override { SetClock(nullptr); }
 
     void AddRootDse() {
-        directory_.AddObject(L"LDAP://dc1/RootDSE",
-                             {{L"defaultNamingContext", kBase},
-                              {L"configurationNamingContext", L"CN=Configuration,DC=example,DC=test"},
-                              {L"schemaNamingContext",
-                               L"CN=Schema,CN=Configuration,DC=example,DC=test"}});
+        directory_.AddObject(
+            L"LDAP://dc1/RootDSE",
+            {{L"defaultNamingContext", kBase},
+             {L"configurationNamingContext", L"CN=Configuration,DC=example,DC=test"},
+             {L"schemaNamingContext", L"CN=Schema,CN=Configuration,DC=example,DC=test"}});
     }
 
     CManualClock clock_;
@@ -107,7 +107,8 @@ TEST_F(DirectoryLookupTest, NamingContextsAreReadOnceOrAskedAgainAfterAFailure) 
 
     AddRootDse();
     EXPECT_EQ(cache_.GetDefaultNamingContext(kServer), kBase);
-    EXPECT_EQ(cache_.GetConfigurationNamingContext(kServer), L"CN=Configuration,DC=example,DC=test");
+    EXPECT_EQ(cache_.GetConfigurationNamingContext(kServer),
+              L"CN=Configuration,DC=example,DC=test");
     EXPECT_EQ(cache_.GetSchemaNamingContext(kServer),
               L"CN=Schema,CN=Configuration,DC=example,DC=test");
     EXPECT_EQ(directory_.Count(L"get LDAP://dc1/RootDSE"), 3);
@@ -253,7 +254,8 @@ TEST_F(DirectoryLookupTest, GuidNamesAreCachedExceptForLiveObjects) {
     const std::wstring unknown = L"{00000000-1111-2222-3333-444444444444}";
     for (int call = 0; call < 2; ++call) {
         EXPECT_EQ(cache_.GuidToName(kServer, member), L"member");
-        EXPECT_EQ(cache_.GuidToName(kServer, kJaneGuid), L"cn=jane doe,ou=sales,dc=example,dc=test");
+        EXPECT_EQ(cache_.GuidToName(kServer, kJaneGuid),
+                  L"cn=jane doe,ou=sales,dc=example,dc=test");
         EXPECT_EQ(cache_.GuidToName(kServer, kLeaverGuid),
                   L"CN=Leaver\\0ADEL:06ff,CN=Deleted Objects,DC=x");
         EXPECT_EQ(cache_.GuidToName(kServer, unknown), unknown);

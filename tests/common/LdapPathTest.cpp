@@ -15,9 +15,9 @@ std::wstring Retrieved(CLdapPath& path, PathFormat format) {
 
 TEST(LdapPath, ServerAndDistinguishedNameAreTakenApart) {
     CLdapPath path;
-    ASSERT_EQ(path.Set(L"LDAP://dc1.example.test/CN=Jane,OU=Sales,DC=example,DC=test",
-                       PathSetType::Full),
-              0u);
+    ASSERT_EQ(
+        path.Set(L"LDAP://dc1.example.test/CN=Jane,OU=Sales,DC=example,DC=test", PathSetType::Full),
+        0u);
     EXPECT_EQ(Retrieved(path, PathFormat::Server), L"dc1.example.test");
     EXPECT_EQ(Retrieved(path, PathFormat::X500Dn), L"CN=Jane,OU=Sales,DC=example,DC=test");
     EXPECT_EQ(Retrieved(path, PathFormat::X500NoServer),
@@ -52,7 +52,8 @@ TEST(LdapPath, PathsWithoutServerAndSpecialBases) {
 TEST(LdapPath, EscapesStayAsWrittenAndDoNotSplit) {
     CLdapPath path;
     const std::wstring dn =
-        L"CN=Leaver\\0ADEL:06ff356c-8e52-4d12-a459-6d587cdced4d,CN=Deleted Objects,DC=example,DC=test";
+        L"CN=Leaver\\0ADEL:06ff356c-8e52-4d12-a459-6d587cdced4d,CN=Deleted "
+        L"Objects,DC=example,DC=test";
     ASSERT_EQ(path.Set(L"LDAP://dc1/" + dn, PathSetType::Full), 0u);
     EXPECT_EQ(path.Dn(), dn);
     ASSERT_EQ(path.Set(L"LDAP://dc1/CN=Doe\\, Jane,OU=Sales,DC=x", PathSetType::Full), 0u);
@@ -87,9 +88,9 @@ TEST(Guid, RegistryTextRoundTripsThroughTheBytesInMemory) {
     EXPECT_EQ(guid[4], 0xE6);
     EXPECT_EQ(guid[8], 0xA2);
     EXPECT_EQ(kx::FormatGuid(guid), L"{BF967ABA-0DE6-11D0-A285-00AA003049E2}");
-    for (const wchar_t* bad : {L"bf967aba-0de6-11d0-a285-00aa003049e2",
-                               L"{bf967aba-0de6-11d0-a285-00aa003049eg}",
-                               L"{bf967aba+0de6-11d0-a285-00aa003049e2}", L"{}"}) {
+    for (const wchar_t* bad :
+         {L"bf967aba-0de6-11d0-a285-00aa003049e2", L"{bf967aba-0de6-11d0-a285-00aa003049eg}",
+          L"{bf967aba+0de6-11d0-a285-00aa003049e2}", L"{}"}) {
         EXPECT_FALSE(kx::ParseGuid(bad, guid)) << bad;
         EXPECT_EQ(kx::FormatGuid(guid), L"{00000000-0000-0000-0000-000000000000}");
     }

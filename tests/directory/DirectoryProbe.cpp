@@ -85,7 +85,8 @@ uint32_t CDirectoryProbe::GetObject(const std::wstring& path,
     return platform_.GetObject(path, object);
 }
 
-uint32_t CDirectoryProbe::Bind(const std::wstring& server, std::shared_ptr<IDirectoryNames>& names) {
+uint32_t CDirectoryProbe::Bind(const std::wstring& server,
+                               std::shared_ptr<IDirectoryNames>& names) {
     ++*requests_;
     std::shared_ptr<IDirectoryNames> inner;
     const uint32_t code = platform_.Bind(server, inner);

@@ -218,8 +218,8 @@ TEST_F(DirectoryTest, APasswordFileOthersCanReadIsNotUsed) {
     CTempDirectory folder;
     const std::filesystem::path open = folder.Path() / "open-password";
     std::ofstream(open) << kx::WideToUtf8(facts_["password"]) << "\n";
-    std::filesystem::permissions(open, std::filesystem::perms::owner_read |
-                                           std::filesystem::perms::group_read);
+    std::filesystem::permissions(
+        open, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
     Configure(L"careless", facts_["uri"], open.wstring());
     EXPECT_EQ(cache_.GetDefaultNamingContext(L"careless"), L"");
 }
@@ -232,22 +232,23 @@ TEST_F(DirectoryTest, GuidTokensOfADirectoryAccessRecordExpandToNames) {
     fields.eventType = 8;  // audit success
     fields.sourceName = L"Microsoft-Windows-Security-Auditing";
     fields.computerName = server_;
-    fields.strings = {L"S-1-5-21-1-2-3-500",
-                      L"Administrator",
-                      L"EXAMPLE",
-                      L"0x3e7",
-                      L"DS",
-                      L"%{bf967aba-0de6-11d0-a285-00aa003049e2}",
-                      L"%" + facts_["jane.guid"],
-                      L"-",
-                      L"Object Access",
-                      L"0x0",
-                      L"%%7685",
-                      L"0x100",
-                      L"%%7685\r\n\t\t{00299570-246d-11d0-a768-00aa006e0529}\r\n\t{bf967aba-0de6-11d0-"
-                      L"a285-00aa003049e2}",
-                      L"-",
-                      L"-"};
+    fields.strings = {
+        L"S-1-5-21-1-2-3-500",
+        L"Administrator",
+        L"EXAMPLE",
+        L"0x3e7",
+        L"DS",
+        L"%{bf967aba-0de6-11d0-a285-00aa003049e2}",
+        L"%" + facts_["jane.guid"],
+        L"-",
+        L"Object Access",
+        L"0x0",
+        L"%%7685",
+        L"0x100",
+        L"%%7685\r\n\t\t{00299570-246d-11d0-a768-00aa006e0529}\r\n\t{bf967aba-0de6-11d0-"
+        L"a285-00aa003049e2}",
+        L"-",
+        L"-"};
     const std::vector<uint8_t> record = BuildEventLogRecord(fields);
     CEventLogEntry entry(server_, L"example.test", L"Security", record.data(), false, cache_);
     EXPECT_EQ(entry.GetString(5, true), L"user");

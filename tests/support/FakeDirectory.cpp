@@ -39,7 +39,8 @@ public:
     uint32_t GetOctetColumn(const std::wstring& name, std::vector<uint8_t>& value) override {
         auto found = current_.find(name);
         kx::Guid guid;
-        if (found == current_.end() || !kx::ParseGuid(found->second, guid)) return kDirectoryNoColumn;
+        if (found == current_.end() || !kx::ParseGuid(found->second, guid))
+            return kDirectoryNoColumn;
         value.assign(guid.begin(), guid.end());
         return 0;
     }
@@ -84,7 +85,8 @@ public:
         const std::wstring text = kx::ToLower(kx::FormatGuid(copy));
         directory_.Note(L"map " + text);
         auto found = directory_.schemaNames.find(text);
-        type = found == directory_.schemaNames.end() ? SchemaGuidType::NotFound : found->second.type;
+        type =
+            found == directory_.schemaNames.end() ? SchemaGuidType::NotFound : found->second.type;
         if (found != directory_.schemaNames.end()) name = found->second.name;
         return 0;
     }

@@ -45,7 +45,8 @@ public:
     uint32_t Get(const std::wstring& name, std::wstring& value) override {
         LDAP* ld = connection_->Handle();
         LDAPMessage* entry = ldap_first_entry(ld, result_);
-        berval** values = entry ? ldap_get_values_len(ld, entry, WideToUtf8(name).c_str()) : nullptr;
+        berval** values =
+            entry ? ldap_get_values_len(ld, entry, WideToUtf8(name).c_str()) : nullptr;
         if (!values || !values[0]) {
             ldap_value_free_len(values);
             return kDirectoryPropertyNotFound;
@@ -91,8 +92,8 @@ public:
             return 0;
         }
         LdapConnection::Result found;
-        const uint32_t code = connection_->Search(base, LDAP_SCOPE_BASE, "(objectClass=*)",
-                                                  {"1.1"}, true, found);
+        const uint32_t code =
+            connection_->Search(base, LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, true, found);
         if (code == kDirectoryNoSuchObject) return 0;
         if (code != 0) return code;
         LDAPMessage* entry = ldap_first_entry(connection_->Handle(), found.message);
@@ -115,9 +116,9 @@ public:
 private:
     uint32_t MapSchemaObject(const GuidBytes& guid, SchemaGuidType& type, std::wstring& name) {
         LdapConnection::Result found;
-        const uint32_t code =
-            connection_->Search(schema_, LDAP_SCOPE_ONELEVEL, "(schemaIDGUID=" + HexEscaped(guid) + ")",
-                                {"lDAPDisplayName", "objectClass"}, false, found);
+        const uint32_t code = connection_->Search(schema_, LDAP_SCOPE_ONELEVEL,
+                                                  "(schemaIDGUID=" + HexEscaped(guid) + ")",
+                                                  {"lDAPDisplayName", "objectClass"}, false, found);
         if (code != 0) return code;
         LDAP* ld = connection_->Handle();
         LDAPMessage* entry = ldap_first_entry(ld, found.message);
@@ -135,16 +136,17 @@ private:
         const std::string filter =
             "(rightsGuid=" + WideToUtf8(ToLower(text.substr(1, text.size() - 2))) + ")";
         LdapConnection::Result found;
-        const uint32_t code = connection_->Search("CN=Extended-Rights," + configuration_,
-                                                  LDAP_SCOPE_ONELEVEL, filter,
-                                                  {"displayName", "validAccesses"}, false, found);
+        const uint32_t code =
+            connection_->Search("CN=Extended-Rights," + configuration_, LDAP_SCOPE_ONELEVEL, filter,
+                                {"displayName", "validAccesses"}, false, found);
         if (code != 0) return code;
         LDAP* ld = connection_->Handle();
         LDAPMessage* entry = ldap_first_entry(ld, found.message);
         if (!entry) return 0;
         name = LdapConnection::FirstValue(ld, entry, "displayName");
         // Property sets grant reading and writing properties (0x10, 0x20).
-        const int32_t accesses = ParseDecimal(LdapConnection::FirstValue(ld, entry, "validAccesses"));
+        const int32_t accesses =
+            ParseDecimal(LdapConnection::FirstValue(ld, entry, "validAccesses"));
         type = (accesses & 0x30) ? SchemaGuidType::AttributeSet : SchemaGuidType::ControlRight;
         return 0;
     }
@@ -225,7 +227,8 @@ public:
 
     uint32_t Bind(const std::wstring& server, std::shared_ptr<IDirectoryNames>& names) override {
         std::unique_ptr<IDirectoryObject> rootDse;
-        if (GetObject(Format(L"LDAP://%s/RootDSE", server), rootDse) != 0) return kErrorDsServerDown;
+        if (GetObject(Format(L"LDAP://%s/RootDSE", server), rootDse) != 0)
+            return kErrorDsServerDown;
         std::wstring configuration;
         std::wstring schema;
         rootDse->Get(L"configurationNamingContext", configuration);
@@ -233,8 +236,8 @@ public:
         uint32_t code = 0;
         std::shared_ptr<LdapConnection> connection = LdapConnection::Get(server, code);
         if (!connection) return kErrorDsServerDown;
-        names = std::make_shared<LdapNames>(connection, WideToUtf8(configuration),
-                                            WideToUtf8(schema));
+        names =
+            std::make_shared<LdapNames>(connection, WideToUtf8(configuration), WideToUtf8(schema));
         return 0;
     }
 

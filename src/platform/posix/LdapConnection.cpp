@@ -24,8 +24,8 @@ int NoInteraction(LDAP*, unsigned, void*, void* prompts) {
     for (auto* prompt = static_cast<sasl_interact_t*>(prompts); prompt->id != SASL_CB_LIST_END;
          ++prompt) {
         prompt->result = prompt->defresult ? prompt->defresult : "";
-        prompt->len = static_cast<unsigned>(std::char_traits<char>::length(
-            static_cast<const char*>(prompt->result)));
+        prompt->len = static_cast<unsigned>(
+            std::char_traits<char>::length(static_cast<const char*>(prompt->result)));
     }
     return LDAP_SUCCESS;
 }
@@ -54,7 +54,8 @@ int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, u
 
 int GssapiBind(LDAP* ld, const LdapServerSettings& settings) {
     // The machine's keytab is the client's key, as on a joined Linux machine.
-    if (!std::getenv("KRB5_CLIENT_KTNAME")) setenv("KRB5_CLIENT_KTNAME", settings.keytab.c_str(), 0);
+    if (!std::getenv("KRB5_CLIENT_KTNAME"))
+        setenv("KRB5_CLIENT_KTNAME", settings.keytab.c_str(), 0);
     return ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
                                         NoInteraction, nullptr);
 }
@@ -88,25 +89,25 @@ LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uin
 
 uint32_t LdapResultToHresult(int result) {
     switch (result) {
-    case LDAP_SUCCESS:
-        return 0;
-    case LDAP_SERVER_DOWN:
-    case LDAP_CONNECT_ERROR:
-        return kDirectoryServerDown;
-    case LDAP_TIMEOUT:
-    case LDAP_TIMELIMIT_EXCEEDED:
-        return kDirectoryTimeout;
-    case LDAP_NO_SUCH_OBJECT:
-        return kDirectoryNoSuchObject;
-    case LDAP_INVALID_CREDENTIALS:
-        return kDirectoryInvalidCredentials;
-    case LDAP_FILTER_ERROR:
-    case LDAP_PARAM_ERROR:
-        return kDirectoryInvalidArgument;
-    case LDAP_NO_MEMORY:
-        return 0x8007000E;
-    default:
-        return kDirectoryOperationsError;
+        case LDAP_SUCCESS:
+            return 0;
+        case LDAP_SERVER_DOWN:
+        case LDAP_CONNECT_ERROR:
+            return kDirectoryServerDown;
+        case LDAP_TIMEOUT:
+        case LDAP_TIMELIMIT_EXCEEDED:
+            return kDirectoryTimeout;
+        case LDAP_NO_SUCH_OBJECT:
+            return kDirectoryNoSuchObject;
+        case LDAP_INVALID_CREDENTIALS:
+            return kDirectoryInvalidCredentials;
+        case LDAP_FILTER_ERROR:
+        case LDAP_PARAM_ERROR:
+            return kDirectoryInvalidArgument;
+        case LDAP_NO_MEMORY:
+            return 0x8007000E;
+        default:
+            return kDirectoryOperationsError;
     }
 }
 
@@ -125,8 +126,8 @@ std::shared_ptr<LdapConnection> LdapConnection::Get(const std::wstring& server, 
     }
     const LdapServerSettings settings = ReadLdapServerSettings(server);
     timeval operationTimeout{static_cast<time_t>(settings.operationTimeoutSeconds), 0};
-    LDAP* ld = Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr,
-                       code);
+    LDAP* ld =
+        Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr, code);
     if (!ld) return nullptr;
     std::shared_ptr<LdapConnection> connection(new LdapConnection(key, ld, operationTimeout));
     Kept()[key] = connection;
@@ -159,7 +160,8 @@ uint32_t LdapConnection::Search(const std::string& base, int scope, const std::s
                                 const std::vector<std::string>& attributes, bool showDeleted,
                                 Result& result) {
     std::vector<char*> names;
-    for (const std::string& attribute : attributes) names.push_back(const_cast<char*>(attribute.c_str()));
+    for (const std::string& attribute : attributes)
+        names.push_back(const_cast<char*>(attribute.c_str()));
     names.push_back(nullptr);
     LDAPControl* controls[] = {showDeleted ? ShowDeletedControl() : nullptr, nullptr};
     const int code = ldap_search_ext_s(ld_, base.c_str(), scope, filter.c_str(), names.data(), 0,

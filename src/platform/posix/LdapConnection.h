@@ -28,7 +28,9 @@ public:
 
     LDAP* Handle() const { return ld_; }
     // The time-out of one operation, or null when there is none.
-    timeval* OperationTimeout() { return operationTimeout_.tv_sec > 0 ? &operationTimeout_ : nullptr; }
+    timeval* OperationTimeout() {
+        return operationTimeout_.tv_sec > 0 ? &operationTimeout_ : nullptr;
+    }
     // The HRESULT of an LDAP result code; a code that says the server is
     // gone makes the next Get connect again.
     uint32_t Check(int result);

@@ -14,18 +14,18 @@ LdapSearch::~LdapSearch() {
 uint32_t LdapSearch::SetSearchPreference(const std::vector<SearchPreference>& preferences) {
     for (const SearchPreference& preference : preferences) {
         switch (preference.kind) {
-        case SearchPreferenceKind::SearchScope:
-            if (preference.value > LDAP_SCOPE_SUBTREE) return kDirectoryInvalidArgument;
-            scope_ = static_cast<int>(preference.value);
-            break;
-        case SearchPreferenceKind::PageSize:
-            pageSize_ = preference.value;
-            break;
-        case SearchPreferenceKind::Tombstone:
-            tombstones_ = preference.value != 0;
-            break;
-        case SearchPreferenceKind::CacheResults:
-            break;  // rows are never kept after they were read
+            case SearchPreferenceKind::SearchScope:
+                if (preference.value > LDAP_SCOPE_SUBTREE) return kDirectoryInvalidArgument;
+                scope_ = static_cast<int>(preference.value);
+                break;
+            case SearchPreferenceKind::PageSize:
+                pageSize_ = preference.value;
+                break;
+            case SearchPreferenceKind::Tombstone:
+                tombstones_ = preference.value != 0;
+                break;
+            case SearchPreferenceKind::CacheResults:
+                break;  // rows are never kept after they were read
         }
     }
     return 0;
@@ -99,8 +99,8 @@ uint32_t LdapSearch::GetNextRow() {
     LDAP* ld = connection_->Handle();
     while (!done_) {
         LDAPMessage* message = nullptr;
-        const int type = ldap_result(ld, messageId_, LDAP_MSG_ONE, connection_->OperationTimeout(),
-                                     &message);
+        const int type =
+            ldap_result(ld, messageId_, LDAP_MSG_ONE, connection_->OperationTimeout(), &message);
         if (type <= 0) {
             ldap_msgfree(message);
             if (type == 0) ldap_abandon_ext(ld, messageId_, nullptr, nullptr);

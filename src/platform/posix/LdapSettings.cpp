@@ -42,8 +42,7 @@ public:
         uint32_t type = 0;
         uint32_t value = 0;
         uint32_t size = sizeof value;
-        if (!key_ || RegistryQueryValue(key_, name, &type, &value, &size) != 0 ||
-            type != kRegDword)
+        if (!key_ || RegistryQueryValue(key_, name, &type, &value, &size) != 0 || type != kRegDword)
             return std::nullopt;
         return value;
     }

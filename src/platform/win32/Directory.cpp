@@ -26,7 +26,8 @@ std::wstring explicitPassword;
 // A BSTR that frees itself.
 class Bstr {
 public:
-    explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), Length(text))) {}
+    explicit Bstr(const std::wstring& text)
+        : value_(SysAllocStringLen(text.data(), Length(text))) {}
     Bstr() = default;
     ~Bstr() { SysFreeString(value_); }
     Bstr(const Bstr&) = delete;
@@ -62,7 +63,9 @@ public:
         return Code(result);
     }
     uint32_t RemoveLeafElement() override { return Code(pathname_->RemoveLeafElement()); }
-    uint32_t GetNumElements(long& count) override { return Code(pathname_->GetNumElements(&count)); }
+    uint32_t GetNumElements(long& count) override {
+        return Code(pathname_->GetNumElements(&count));
+    }
     uint32_t GetElement(long index, std::wstring& element) override {
         Bstr value;
         const HRESULT result = pathname_->GetElement(index, value.Out());
@@ -116,20 +119,20 @@ public:
         return WithColumn(name, [&](const ADSVALUE& first) {
             const wchar_t* text = nullptr;
             switch (first.dwType) {
-            case ADSTYPE_DN_STRING:
-                text = first.DNString;
-                break;
-            case ADSTYPE_CASE_EXACT_STRING:
-                text = first.CaseExactString;
-                break;
-            case ADSTYPE_CASE_IGNORE_STRING:
-                text = first.CaseIgnoreString;
-                break;
-            case ADSTYPE_PRINTABLE_STRING:
-                text = first.PrintableString;
-                break;
-            default:
-                return false;
+                case ADSTYPE_DN_STRING:
+                    text = first.DNString;
+                    break;
+                case ADSTYPE_CASE_EXACT_STRING:
+                    text = first.CaseExactString;
+                    break;
+                case ADSTYPE_CASE_IGNORE_STRING:
+                    text = first.CaseIgnoreString;
+                    break;
+                case ADSTYPE_PRINTABLE_STRING:
+                    text = first.PrintableString;
+                    break;
+                default:
+                    return false;
             }
             value = text ? text : L"";
             return true;
@@ -200,11 +203,11 @@ public:
                        uint32_t& status, std::wstring& result) override {
         const wchar_t* names[] = {name.c_str()};
         PDS_NAME_RESULTW answer = nullptr;
-        const DWORD code =
-            DsCrackNamesW(handle_, static_cast<DS_NAME_FLAGS>(DS_NAME_FLAG_EVAL_AT_DC |
-                                                              DS_NAME_FLAG_TRUST_REFERRAL),
-                          static_cast<DS_NAME_FORMAT>(offered), static_cast<DS_NAME_FORMAT>(desired),
-                          1, names, &answer);
+        const DWORD code = DsCrackNamesW(
+            handle_,
+            static_cast<DS_NAME_FLAGS>(DS_NAME_FLAG_EVAL_AT_DC | DS_NAME_FLAG_TRUST_REFERRAL),
+            static_cast<DS_NAME_FORMAT>(offered), static_cast<DS_NAME_FORMAT>(desired), 1, names,
+            &answer);
         if (code == 0 && answer && answer->cItems > 0) {
             status = answer->rItems[0].status;
             if (answer->rItems[0].pName) result = answer->rItems[0].pName;
@@ -234,8 +237,9 @@ class Win32Directory : public IDirectory {
 public:
     std::unique_ptr<IDirectoryPathname> CreatePathname(uint32_t& code) override {
         IADsPathname* pathname = nullptr;
-        const HRESULT result = CoCreateInstance(CLSID_Pathname, nullptr, CLSCTX_INPROC_SERVER,
-                                                IID_IADsPathname, reinterpret_cast<void**>(&pathname));
+        const HRESULT result =
+            CoCreateInstance(CLSID_Pathname, nullptr, CLSCTX_INPROC_SERVER, IID_IADsPathname,
+                             reinterpret_cast<void**>(&pathname));
         code = Code(result);
         if (FAILED(result) || !pathname) return nullptr;
         return std::make_unique<Pathname>(pathname);
@@ -277,9 +281,9 @@ public:
     uint32_t GetPrimaryDomainController(const std::wstring& domain,
                                         std::wstring& controller) override {
         PDOMAIN_CONTROLLER_INFOW info = nullptr;
-        const DWORD code =
-            DsGetDcNameW(nullptr, domain.c_str(), nullptr, nullptr,
-                         DS_DIRECTORY_SERVICE_REQUIRED | DS_PDC_REQUIRED | DS_RETURN_DNS_NAME, &info);
+        const DWORD code = DsGetDcNameW(
+            nullptr, domain.c_str(), nullptr, nullptr,
+            DS_DIRECTORY_SERVICE_REQUIRED | DS_PDC_REQUIRED | DS_RETURN_DNS_NAME, &info);
         if (code == 0 && info && info->DomainControllerName)
             controller = info->DomainControllerName;
         if (info) NetApiBufferFree(info);
