@@ -136,8 +136,9 @@ private:
     // 0 found, 1 not found, 2 failed before searching, 3 search failed.
     int SearchDeletedByGuid(const std::wstring& server, const std::wstring& context,
                             const kx::Guid& guid, std::wstring& outputName);
-    std::wstring NameOfGuid(kx::platform::IDirectoryNames& handle, const std::wstring& guidText,
-                            bool schemaToo);
+    // reached: false when the directory did not answer (nothing is kept then).
+    std::wstring NameOfGuid(const std::wstring& server, kx::platform::IDirectoryNames& handle,
+                            const std::wstring& guidText, bool schemaToo, bool* reached);
 
     std::wstring localComputerName_;
     std::unordered_map<std::wstring, std::wstring> accounts_;

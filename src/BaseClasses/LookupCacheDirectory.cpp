@@ -285,24 +285,30 @@ std::wstring CLookupCache::FindDeletedObjectByGuid(const std::wstring& server,
     return FindDeletedByGuid(server, guidText, outputName, 0);
 }
 
-std::wstring CLookupCache::NameOfGuid(IDirectoryNames& handle, const std::wstring& guidText,
-                                      bool schemaToo) {
+std::wstring CLookupCache::NameOfGuid(const std::wstring& server, IDirectoryNames& handle,
+                                      const std::wstring& guidText, bool schemaToo, bool* reached) {
+    *reached = true;
     if (schemaToo) {
         kx::Guid guid;
         kx::ParseGuid(guidText, guid);
         SchemaGuidType type = SchemaGuidType::NotFound;
         std::wstring name;
-        if (handle.MapSchemaGuid(guid, type, name) == 0 && type != SchemaGuidType::NotFound &&
-            !name.empty()) {
+        const uint32_t code = Noted(server, handle.MapSchemaGuid(guid, type, name));
+        if (IsUnreachable(code)) {
+            *reached = false;
+            return L"";
+        }
+        if (code == 0 && type != SchemaGuidType::NotFound && !name.empty()) {
             guidNames_[guidText] = name;
             return name;
         }
     }
     uint32_t status = kx::platform::kNameNotFound;
     std::wstring dn;
-    if (handle.CrackName(NameFormat::UniqueId, NameFormat::Fqdn1779, guidText, status, dn) != 0 ||
-        status != kx::platform::kNameNoError)
-        return L"";
+    const uint32_t code = Noted(
+        server, handle.CrackName(NameFormat::UniqueId, NameFormat::Fqdn1779, guidText, status, dn));
+    *reached = !IsUnreachable(code);
+    if (code != 0 || status != kx::platform::kNameNoError) return L"";
     const std::wstring lower = kx::ToLower(dn);
     if (lower.find(L"cn=deleted objects,") != std::wstring::npos) {
         guidNames_[guidText] = dn;  // a deleted object does not move again
@@ -320,21 +326,22 @@ std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wst
     }
     // Without a directory to ask the answer is not kept: the GUID is named
     // once the directory answers again.
-    std::shared_ptr<IDirectoryNames> handle = GetDsHandle(server);
+    std::shared_ptr<IDirectoryNames> handle = Skipped(server) ? nullptr : GetDsHandle(server);
     if (!handle) return guidText;
-    std::wstring name = NameOfGuid(*handle, guidText, schemaToo);
+    bool reached = true;
+    std::wstring name = NameOfGuid(server, *handle, guidText, schemaToo, &reached);
     if (!name.empty()) return name;
-    guidNames_[guidText] = guidText;
+    if (reached) guidNames_[guidText] = guidText;
     return guidText;
 }
 
 std::wstring CLookupCache::SidToDn(const std::wstring& server, const std::wstring& sid) {
-    std::shared_ptr<IDirectoryNames> handle = GetDsHandle(server);
+    std::shared_ptr<IDirectoryNames> handle = Skipped(server) ? nullptr : GetDsHandle(server);
     if (!handle) return L"";
     uint32_t status = kx::platform::kNameNotFound;
     std::wstring dn;
-    if (handle->CrackName(NameFormat::SidOrSidHistory, NameFormat::Fqdn1779, sid, status, dn) !=
-            0 ||
+    if (Noted(server, handle->CrackName(NameFormat::SidOrSidHistory, NameFormat::Fqdn1779, sid,
+                                        status, dn)) != 0 ||
         status != kx::platform::kNameNoError)
         return L"";
     return dn;

@@ -279,6 +279,23 @@ TEST_F(DirectoryLookupTest, ANameIsNotKeptWhileTheDirectoryCannotBeReached) {
     EXPECT_EQ(directory_.Count(L"bind"), 2);
 }
 
+TEST_F(DirectoryLookupTest, ABoundServerThatStopsAnsweringPoisonsNoName) {
+    directory_.AddCrackedName(kJaneGuid, L"CN=Jane,DC=x");
+    ASSERT_EQ(cache_.GuidToName(kServer, kJaneGuid), L"cn=jane,dc=x");
+    directory_.namesCode = kx::platform::kErrorDsServerDown;
+    EXPECT_EQ(cache_.GuidToName(kServer, kLeaverGuid), kLeaverGuid);
+    EXPECT_EQ(cache_.GuidToName(kServer, kJaneGuid), kJaneGuid);
+    EXPECT_EQ(cache_.SidToDn(kServer, L"S-1-5-21-1-2-3-1102"), L"");
+    EXPECT_EQ(directory_.Count(L"crack") + directory_.Count(L"map"), 3)
+        << "one failed call, then the server is skipped";
+    clock_.Advance(CLookupCache::kUnreachableSkipMilliseconds);
+    directory_.namesCode = 0;
+    directory_.AddCrackedName(kLeaverGuid, L"CN=Leaver\\0ADEL:x,CN=Deleted Objects,DC=x");
+    EXPECT_EQ(cache_.GuidToName(kServer, kLeaverGuid),
+              L"CN=Leaver\\0ADEL:x,CN=Deleted Objects,DC=x");
+    EXPECT_EQ(cache_.GuidToName(kServer, kJaneGuid), L"cn=jane,dc=x");
+}
+
 TEST_F(DirectoryLookupTest, AnUnreachableServerIsSkippedByEveryLookup) {
     directory_.openCode = kx::platform::kDirectoryTimeout;
     directory_.objectCode = kx::platform::kDirectoryServerDown;

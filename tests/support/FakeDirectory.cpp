@@ -73,6 +73,7 @@ public:
     uint32_t CrackName(NameFormat, NameFormat, const std::wstring& name, uint32_t& status,
                        std::wstring& result) override {
         directory_.Note(L"crack " + name);
+        if (directory_.namesCode) return directory_.namesCode;
         auto found = directory_.crackedNames.find(name);
         status = found == directory_.crackedNames.end() ? kNameNotFound : kNameNoError;
         if (found != directory_.crackedNames.end()) result = found->second;
@@ -84,6 +85,7 @@ public:
         std::copy(guid.begin(), guid.end(), copy.begin());
         const std::wstring text = kx::ToLower(kx::FormatGuid(copy));
         directory_.Note(L"map " + text);
+        if (directory_.namesCode) return directory_.namesCode;
         auto found = directory_.schemaNames.find(text);
         type =
             found == directory_.schemaNames.end() ? SchemaGuidType::NotFound : found->second.type;

@@ -38,6 +38,7 @@ public:
     uint32_t searchCode = 0;  // answer of ExecuteSearch
     uint32_t encodeCode = 0;  // answer of EncodeBinaryData
     uint32_t objectCode = 0;  // answer of GetObject for paths without an object
+    uint32_t namesCode = 0;   // answer of CrackName and MapSchemaGuid
 
     const std::vector<std::wstring>& Requests() const { return requests_; }
     // The requests that begin with kind ("search", "open", ...).

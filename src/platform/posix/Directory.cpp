@@ -67,12 +67,12 @@ std::string HexEscaped(const GuidBytes& guid) {
     return text;
 }
 
-// The name calls as LDAP searches on the bound connection.
+// The name calls as LDAP searches on the server's kept connection, which is
+// made again when the server stopped answering (a DS handle outlives that).
 class LdapNames : public IDirectoryNames {
 public:
-    LdapNames(std::shared_ptr<LdapConnection> connection, std::string configuration,
-              std::string schema)
-        : connection_(std::move(connection)),
+    LdapNames(std::wstring server, std::string configuration, std::string schema)
+        : server_(std::move(server)),
           configuration_(std::move(configuration)),
           schema_(std::move(schema)) {}
 
@@ -91,6 +91,7 @@ public:
         } else {
             return 0;
         }
+        if (uint32_t code = Connect()) return code;
         LdapConnection::Result found;
         const uint32_t code =
             connection_->Search(base, LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, true, found);
@@ -108,12 +109,19 @@ public:
     uint32_t MapSchemaGuid(const GuidBytes& guid, SchemaGuidType& type,
                            std::wstring& name) override {
         type = SchemaGuidType::NotFound;
+        if (uint32_t code = Connect()) return code;
         if (uint32_t code = MapSchemaObject(guid, type, name)) return code;
         if (type != SchemaGuidType::NotFound) return 0;
         return MapExtendedRight(guid, type, name);
     }
 
 private:
+    uint32_t Connect() {
+        uint32_t code = 0;
+        connection_ = LdapConnection::Get(server_, code);
+        return connection_ ? 0 : code;
+    }
+
     uint32_t MapSchemaObject(const GuidBytes& guid, SchemaGuidType& type, std::wstring& name) {
         LdapConnection::Result found;
         const uint32_t code = connection_->Search(schema_, LDAP_SCOPE_ONELEVEL,
@@ -163,6 +171,7 @@ private:
         return has;
     }
 
+    std::wstring server_;
     std::shared_ptr<LdapConnection> connection_;
     std::string configuration_;
     std::string schema_;
@@ -227,17 +236,14 @@ public:
 
     uint32_t Bind(const std::wstring& server, std::shared_ptr<IDirectoryNames>& names) override {
         std::unique_ptr<IDirectoryObject> rootDse;
-        if (GetObject(Format(L"LDAP://%s/RootDSE", server), rootDse) != 0)
-            return kErrorDsServerDown;
+        const uint32_t code = GetObject(Format(L"LDAP://%s/RootDSE", server), rootDse);
+        if (code == kDirectoryServerDown || code == kDirectoryTimeout) return kErrorDsServerDown;
+        if (code != 0) return code;
         std::wstring configuration;
         std::wstring schema;
         rootDse->Get(L"configurationNamingContext", configuration);
         rootDse->Get(L"schemaNamingContext", schema);
-        uint32_t code = 0;
-        std::shared_ptr<LdapConnection> connection = LdapConnection::Get(server, code);
-        if (!connection) return kErrorDsServerDown;
-        names =
-            std::make_shared<LdapNames>(connection, WideToUtf8(configuration), WideToUtf8(schema));
+        names = std::make_shared<LdapNames>(server, WideToUtf8(configuration), WideToUtf8(schema));
         return 0;
     }
 
