@@ -11,6 +11,8 @@ packages="
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine64
   libevtx-dev libbfio-dev libevt-utils libevtx-utils
+  libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit ldap-utils
+  samba samba-dsdb-modules samba-vfs-modules samba-ad-provision
 "
 missing=""
 for package in $packages; do

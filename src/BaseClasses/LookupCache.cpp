@@ -211,10 +211,3 @@ std::wstring CLookupCache::GetSidFromAccount(const std::wstring& computer,
     sids_[account] = result;
     return result;
 }
-
-std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wstring& guidText) {
-    (void)server;  // no directory is asked yet: a GUID names itself
-    if (auto found = guidNames_.find(guidText); found != guidNames_.end()) return found->second;
-    guidNames_[guidText] = guidText;
-    return guidText;
-}

@@ -1,17 +1,27 @@
 #pragma once
 // What the agent looks up while it reads records, kept for the life of the
 // process: the message files that sources registered, parameter texts,
-// accounts and SIDs, directory names of GUIDs. Every distinct question costs
-// at most one registry, file or account-database round; failures are kept
-// too. One instance lives from program start to exit; tests make their own.
-// No lock: it is used from the collector's thread only.
+// accounts and SIDs, directory binds, naming contexts and names of GUIDs.
+// Every distinct question costs at most one registry, file or
+// account-database round; failures are kept too. One instance lives from
+// program start to exit; tests make their own. No lock: it is used from the
+// collector's thread only.
+//
+// Directory lookups go to the server named (the computer that logged the
+// record) and answer an empty string or their own input on failure, never
+// logging. A server that did not answer at all (down, timed out) is not
+// asked again for kUnreachableSkipMilliseconds: without that, every lookup
+// of every record would wait out the time-outs again.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "common/Guid.h"
+#include "platform/Directory.h"
 #include "platform/MessageResources.h"
 
 class CRegistryKey;
@@ -44,9 +54,46 @@ public:
     std::wstring GetAccountFromSid(const std::wstring& computer, const std::wstring& sidString);
     // The SID string of an account, or empty.
     std::wstring GetSidFromAccount(const std::wstring& computer, const std::wstring& account);
-    // The directory name of a braced GUID text. Without a directory to ask,
-    // the GUID text itself.
+
+    static constexpr uint32_t kUnreachableSkipMilliseconds = 30000;
+
+    // The directory-service bind of a server, kept for the process's life;
+    // null when binding fails (tried again at the next call).
+    std::shared_ptr<kx::platform::IDirectoryNames> GetDsHandle(const std::wstring& server);
+    // The naming contexts that the server's RootDSE announces; empty when
+    // it cannot be read (asked again at the next call).
+    std::wstring GetDefaultNamingContext(const std::wstring& server);
+    std::wstring GetConfigurationNamingContext(const std::wstring& server);
+    std::wstring GetSchemaNamingContext(const std::wstring& server);
+    void LoadNamingContexts(const std::wstring& server);
+
+    // "{GUID}|distinguished name" of an object of category objectClass under
+    // base created (or else changed) within two seconds of time (seconds
+    // since 1970, UTC), or empty.
+    std::wstring FindCreatedObject(const std::wstring& server, const std::wstring& base,
+                                   const std::wstring& objectClass, int64_t time);
+    // "{GUID}|former name" of a deleted object of objectClass changed within
+    // two seconds of time, or empty.
+    std::wstring FindDeletedObject(const std::wstring& server, const std::wstring& objectClass,
+                                   int64_t time);
+    // The distinguished name a deleted object had, rebuilt through deleted
+    // parents; empty when nothing is found; the GUID text after a failed search.
+    std::wstring FindDeletedObjectByGuid(const std::wstring& server, const std::wstring& guidText);
+
+    // A schema attribute's, class's or right's name, an object's
+    // distinguished name (live objects in lower case), or the GUID text.
     std::wstring GuidToName(const std::wstring& server, const std::wstring& guidText);
+    // The distinguished name of a SID string, or empty.
+    std::wstring SidToDn(const std::wstring& server, const std::wstring& sid);
+    // "displayName name" of the object at a distinguished name or LDAP path;
+    // the input itself when it cannot be read.
+    std::wstring GetDisplayName(const std::wstring& server, const std::wstring& input);
+
+    // "20150304050607.0Z".
+    static std::wstring ToGeneralizedTime(int64_t utcSeconds);
+    // A deleted object's name before its deletion marker: "CN=Jane" of
+    // "CN=Jane\0ADEL:<guid>,..." (or of the form with a real line feed).
+    static std::wstring CutAtDeletionMarker(const std::wstring& dn);
 
     // Replaces the first %SYSTEMROOT%, %PROGRAMFILES% or %COMMONFILES% of a
     // path (any letter case) by the directory that the registry behind key
@@ -70,6 +117,29 @@ private:
                               std::wstring* subkey, std::wstring* value);
     void BuildPublisherMap(CRegistryKey& key);
 
+    struct NamingContexts {
+        std::wstring defaultContext;
+        std::wstring configuration;
+        std::wstring schema;
+    };
+    const NamingContexts* FindNamingContexts(const std::wstring& server);
+    bool Skipped(const std::wstring& server);
+    uint32_t Noted(const std::wstring& server, uint32_t code);
+    uint32_t OpenSearch(const std::wstring& server, const std::wstring& path, bool tombstones,
+                        std::unique_ptr<kx::platform::IDirectorySearch>& search);
+    std::wstring FindInWindow(kx::platform::IDirectorySearch& search,
+                              const std::wstring& objectClass, int64_t time,
+                              const wchar_t* classAttribute, const wchar_t* timeAttribute,
+                              bool cutAtMarker, bool* failed);
+    std::wstring FindDeletedByGuid(const std::wstring& server, const std::wstring& guidText,
+                                   std::wstring& outputName, int depth);
+    // 0 found, 1 not found, 2 failed before searching, 3 search failed.
+    int SearchDeletedByGuid(const std::wstring& server, const std::wstring& context,
+                            const kx::Guid& guid, std::wstring& outputName);
+    // reached: false when the directory did not answer (nothing is kept then).
+    std::wstring NameOfGuid(const std::wstring& server, kx::platform::IDirectoryNames& handle,
+                            const std::wstring& guidText, bool schemaToo, bool* reached);
+
     std::wstring localComputerName_;
     std::unordered_map<std::wstring, std::wstring> accounts_;
     std::unordered_map<std::wstring, std::wstring> sids_;
@@ -77,4 +147,7 @@ private:
     std::unordered_map<std::wstring, std::optional<MessageModuleList>> modules_;
     std::unordered_map<std::wstring, std::wstring> publishers_;
     std::unordered_map<std::wstring, std::wstring> guidNames_;
+    std::unordered_map<std::wstring, std::shared_ptr<kx::platform::IDirectoryNames>> dsHandles_;
+    std::unordered_map<std::wstring, NamingContexts> namingContexts_;
+    std::unordered_map<std::wstring, uint32_t> unreachableSince_;
 };

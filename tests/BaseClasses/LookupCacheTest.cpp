@@ -184,10 +184,4 @@ TEST_F(LookupCacheTest, AccountsAndSidsResolveOrFallBack) {
     EXPECT_EQ(cache_.GetSidFromAccount(Local(), L"KxNoSuchAccount"), L"");
 }
 
-TEST_F(LookupCacheTest, GuidsNameThemselvesWithoutADirectory) {
-    const std::wstring guid = L"{bf967a86-0de6-11d0-a285-00aa003049e2}";
-    EXPECT_EQ(cache_.GuidToName(Local(), guid), guid);
-    EXPECT_EQ(cache_.GuidToName(Local(), guid), guid);
-}
-
 }  // namespace

@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""A Samba Active Directory domain controller on 127.0.0.1 for tests.
+
+The domain (realm EXAMPLE.TEST, domain EXAMPLE, host dc1) is provisioned once
+per build tree into a template folder; every fixture copies the template into
+a state folder of its own, starts Samba there in the foreground of a session
+of its own, waits until RootDSE answers, adds the objects the tests look up
+and writes what the tests need to know about them (GUIDs, SIDs, times) into
+"facts.txt" (one "key=value" line each, UTF-8).
+
+Subcommands:
+  start --template DIR --state-dir DIR   provision if needed, copy, start, populate
+  stop --state-dir DIR                   stops the server by its recorded PID
+  run --state-dir DIR -- COMMAND...      runs COMMAND with KX_SAMBA_FACTS set
+  bulk --count N                         adds contacts until OU=Bulk holds N (benchmarks)
+
+Samba's LDAP port is fixed (389): only one such server runs at a time, which
+the tests ask ctest for with a resource lock.
+"""
+
+import argparse
+import base64
+import fcntl
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import time
+
+REALM = "EXAMPLE.TEST"
+BASE = "DC=example,DC=test"
+PASSWORD = "Korvex-Test-Passw0rd"
+USER = "Administrator@example.test"
+URI = "ldap://127.0.0.1"
+DELETED_OBJECTS = "<WKGUID=18e2ea80684f11d2b9aa00c04f79f805,%s>" % BASE
+SHOW_DELETED = "!1.2.840.113556.1.4.417"
+GPO_NAME = "{5B0E6A52-2F7A-4A3E-9C1D-7E3B2A9C4D10}"
+GPO_DISPLAY_NAME = "Audit Workstations"
+# Objects of one class added in the same second as another are found by the
+# same time window; these gaps keep the cases apart.
+PROVISION_GAP_SECONDS = 3
+CHANGE_GAP_SECONDS = 3
+
+
+def log(message):
+    sys.stderr.write("sambadc: %s\n" % message)
+    sys.stderr.flush()
+
+
+def provision(template):
+    if os.path.exists(os.path.join(template, "provisioned-at")):
+        return
+    shutil.rmtree(template, ignore_errors=True)
+    os.makedirs(template)
+    empty_conf = template + ".empty.conf"
+    open(empty_conf, "w").close()
+    for sub in ("log", "run"):
+        os.makedirs(os.path.join(template, sub), exist_ok=True)
+    subprocess.run(
+        ["samba-tool", "domain", "provision", "-s", empty_conf, "--targetdir=" + template,
+         "--realm=" + REALM, "--domain=EXAMPLE", "--server-role=dc", "--host-name=dc1",
+         "--host-ip=127.0.0.1", "--dns-backend=NONE", "--use-rfc2307",
+         "--adminpass=" + PASSWORD,
+         "--option=interfaces = 127.0.0.1", "--option=bind interfaces only = yes",
+         "--option=log file = %s/log/samba.log" % template,
+         "--option=pid directory = %s/run" % template,
+         "--option=winbindd socket directory = %s/run/winbindd" % template,
+         "--option=ntp signd socket directory = %s/run/ntp_signd" % template],
+        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    conf = os.path.join(template, "etc", "smb.conf")
+    with open(conf) as f:
+        text = f.read()
+    # Only the directory and Kerberos: no file server, no winbindd.
+    lines = [line for line in text.splitlines() if not line.strip().startswith("server services")]
+    text = "\n".join(lines) + "\n"
+    text = text.replace("[global]", "[global]\n\tldap server require strong auth = no\n"
+                        "\tserver services = ldap, cldap, kdc", 1)
+    with open(conf, "w") as f:
+        f.write(text)
+    with open(os.path.join(template, "provisioned-at"), "w") as f:
+        f.write("%d\n" % time.time())
+
+
+def provision_once(template):
+    os.makedirs(os.path.dirname(template), exist_ok=True)
+    with open(template + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        provision(template)
+
+
+def copy_template(template, state):
+    shutil.rmtree(state, ignore_errors=True)
+    shutil.copytree(template, state, symlinks=True)
+    conf = os.path.join(state, "etc", "smb.conf")
+    with open(conf) as f:
+        text = f.read()
+    with open(conf, "w") as f:
+        f.write(text.replace(template, state))
+
+
+def ldap(tool, *arguments, stdin=None, check=True):
+    command = [tool, "-x", "-H", URI, "-D", USER, "-w", PASSWORD] + list(arguments)
+    result = subprocess.run(command, input=stdin, capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (" ".join(command[:1] + list(arguments)),
+                                              result.stderr.strip()))
+    return result.stdout
+
+
+def root_dse_answers():
+    result = subprocess.run(["ldapsearch", "-x", "-H", URI, "-b", "", "-s", "base",
+                             "defaultNamingContext"], capture_output=True, text=True)
+    return result.returncode == 0 and "defaultNamingContext" in result.stdout
+
+
+def start_samba(state):
+    os.makedirs(os.path.join(state, "log"), exist_ok=True)
+    with open(os.path.join(state, "log", "stdout"), "w") as out:
+        process = subprocess.Popen(
+            ["samba", "-s", os.path.join(state, "etc", "smb.conf"), "-l",
+             os.path.join(state, "log"), "--foreground", "--no-process-group", "-M", "single"],
+            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+            start_new_session=True)
+    with open(os.path.join(state, "samba.pid"), "w") as f:
+        f.write("%d\n" % process.pid)
+    deadline = time.time() + 60
+    while time.time() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError("samba ended with %d; see %s/log" % (process.returncode, state))
+        if root_dse_answers():
+            return
+        time.sleep(0.1)
+    raise RuntimeError("samba's RootDSE did not answer within 60 s")
+
+
+def add(ldif):
+    ldap("ldapadd", stdin=ldif)
+
+
+def search(base, scope, filter_, attributes, deleted=False):
+    """Entries as lists of (attribute, value) with binary values decoded."""
+    arguments = ["-LLL", "-o", "ldif-wrap=no", "-b", base, "-s", scope]
+    if deleted:
+        arguments += ["-E", SHOW_DELETED]
+    text = ldap("ldapsearch", *(arguments + [filter_] + attributes))
+    entries = []
+    for block in text.strip().split("\n\n"):
+        entry = {}
+        for line in block.splitlines():
+            if line.startswith("#") or ":" not in line:
+                continue
+            name, _, value = line.partition(":")
+            if value.startswith(":"):
+                value = base64.b64decode(value[1:].strip())
+            else:
+                value = value.strip()
+            entry.setdefault(name.lower(), value)
+        if entry:
+            entries.append(entry)
+    return entries
+
+
+def guid_text(raw):
+    data1, data2, data3 = struct.unpack("<IHH", raw[:8])
+    rest = raw[8:].hex().upper()
+    return "{%08X-%04X-%04X-%s-%s}" % (data1, data2, data3, rest[:4], rest[4:])
+
+
+def sid_text(raw):
+    count = raw[1]
+    authority = int.from_bytes(raw[2:8], "big")
+    subs = struct.unpack("<%dI" % count, raw[8:8 + 4 * count])
+    return "S-%d-%d" % (raw[0], authority) + "".join("-%d" % s for s in subs)
+
+
+def short_time(value):
+    return value.split(".")[0]
+
+
+def populate(state, facts):
+    ou = "OU=Sales," + BASE
+    jane = "CN=Jane Doe," + ou
+    share = "CN=Share," + ou
+    outer = "OU=Outer," + BASE
+    inner = "OU=Inner," + outer
+    leaver = "CN=Leaver," + inner
+    gpo = "CN=%s,CN=Policies,CN=System,%s" % (GPO_NAME, BASE)
+    add("dn: %s\nobjectClass: organizationalUnit\n\n"
+        "dn: %s\nobjectClass: user\nsAMAccountName: jane\n\n"
+        "dn: CN=Auditors,%s\nobjectClass: group\nsAMAccountName: auditors\n\n"
+        "dn: %s\nobjectClass: groupPolicyContainer\ndisplayName: %s\n\n"
+        "dn: %s\nobjectClass: organizationalUnit\n\n"
+        "dn: %s\nobjectClass: organizationalUnit\n\n"
+        "dn: %s\nobjectClass: user\nsAMAccountName: leaver\n\n"
+        "dn: %s\nobjectClass: volume\nuNCName: \\\\\\\\files\\\\audit\n"
+        % (ou, jane, ou, gpo, GPO_DISPLAY_NAME, outer, inner, leaver, share))
+    # The former parents are deleted after the user, so that its last known
+    # parent is itself a deleted object.
+    ldap("ldapdelete", leaver, inner, outer)
+    created = search(share, "base", "(objectClass=*)", ["whenCreated"])[0]["whencreated"]
+    wait_until(time.mktime(time.strptime(short_time(created), "%Y%m%d%H%M%S")) - time.timezone
+               + CHANGE_GAP_SECONDS + 1)
+    ldap("ldapmodify", stdin="dn: %s\nchangetype: modify\nreplace: description\n"
+         "description: changed later\n" % share)
+
+    facts["base"] = BASE
+    for key, dn in (("jane", jane), ("share", share), ("gpo", gpo), ("auditors", "CN=Auditors," + ou)):
+        entry = search(dn, "base", "(objectClass=*)",
+                       ["distinguishedName", "objectGUID", "objectSid", "whenCreated",
+                        "whenChanged", "name"])[0]
+        facts[key + ".dn"] = entry["distinguishedname"]
+        facts[key + ".guid"] = guid_text(entry["objectguid"])
+        facts[key + ".created"] = short_time(entry["whencreated"])
+        facts[key + ".changed"] = short_time(entry["whenchanged"])
+        facts[key + ".name"] = entry["name"]
+        if "objectsid" in entry:
+            facts[key + ".sid"] = sid_text(entry["objectsid"])
+    facts["gpo.displayName"] = GPO_DISPLAY_NAME
+    for key, name in (("leaver", "Leaver"), ("inner", "Inner"), ("outer", "Outer")):
+        entry = search(DELETED_OBJECTS, "sub", "(name=%s*)" % name,
+                       ["distinguishedName", "objectGUID", "whenChanged", "lastKnownParent"],
+                       deleted=True)[0]
+        facts[key + ".deleted.dn"] = entry["distinguishedname"]
+        facts[key + ".guid"] = guid_text(entry["objectguid"])
+        facts[key + ".changed"] = short_time(entry["whenchanged"])
+        facts[key + ".lastKnownParent"] = entry.get("lastknownparent", "")
+    facts["leaver.dn"] = leaver
+
+
+def wait_until(moment):
+    delay = moment - time.time()
+    if delay > 0:
+        time.sleep(delay)
+
+
+def write_facts(state, facts):
+    with open(os.path.join(state, "facts.txt"), "w", encoding="utf-8") as f:
+        for key in sorted(facts):
+            f.write("%s=%s\n" % (key, facts[key]))
+
+
+def start(args):
+    state = os.path.abspath(args.state_dir)
+    template = os.path.abspath(args.template)
+    stop_recorded(state)
+    provision_once(template)
+    copy_template(template, state)
+    with open(os.path.join(template, "provisioned-at")) as f:
+        wait_until(int(f.read()) + PROVISION_GAP_SECONDS)
+    password_file = os.path.join(state, "password")
+    with open(os.open(password_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
+        f.write(PASSWORD)
+    facts = {"server": "127.0.0.1", "uri": URI, "user": USER, "password": PASSWORD,
+             "passwordFile": password_file, "realm": REALM}
+    try:
+        start_samba(state)
+        populate(state, facts)
+    except Exception as error:  # leave nothing running behind a failed start
+        log(str(error))
+        stop_recorded(state)
+        return 1
+    write_facts(state, facts)
+    return 0
+
+
+def stop_recorded(state):
+    pid_file = os.path.join(state, "samba.pid")
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read())
+    except (OSError, ValueError):
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            os.kill(pid, 0)
+            time.sleep(0.05)
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    os.remove(pid_file)
+
+
+def stop(args):
+    stop_recorded(os.path.abspath(args.state_dir))
+    return 0
+
+
+def run(args):
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    facts = os.path.join(os.path.abspath(args.state_dir), "facts.txt")
+    os.execvpe(command[0], command, dict(os.environ, KX_SAMBA_FACTS=facts))
+
+
+def bulk(args):
+    ou = "OU=Bulk," + BASE
+    present = subprocess.run(["ldapsearch", "-x", "-H", URI, "-D", USER, "-w", PASSWORD, "-LLL",
+                              "-b", ou, "-s", "one", "(objectClass=contact)", "1.1"],
+                             capture_output=True, text=True)
+    if present.returncode == 32:
+        add("dn: %s\nobjectClass: organizationalUnit\n" % ou)
+        have = 0
+    else:
+        have = present.stdout.count("dn: ")
+    entries = ["dn: CN=Contact %05d,%s\nobjectClass: contact\n" % (i, ou)
+               for i in range(have, args.count)]
+    for start in range(0, len(entries), 500):
+        add("\n".join(entries[start:start + 500]))
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="name", required=True)
+    start_parser = commands.add_parser("start")
+    start_parser.add_argument("--template", required=True)
+    start_parser.add_argument("--state-dir", required=True)
+    start_parser.set_defaults(function=start)
+    stop_parser = commands.add_parser("stop")
+    stop_parser.add_argument("--state-dir", required=True)
+    stop_parser.set_defaults(function=stop)
+    run_parser = commands.add_parser("run")
+    run_parser.add_argument("--state-dir", required=True)
+    run_parser.add_argument("command", nargs=argparse.REMAINDER)
+    run_parser.set_defaults(function=run)
+    bulk_parser = commands.add_parser("bulk")
+    bulk_parser.add_argument("--count", type=int, required=True)
+    bulk_parser.set_defaults(function=bulk)
+    args = parser.parse_args()
+    return args.function(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
