@@ -6,6 +6,10 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 
+# Compiler results are shared between checkouts of the repository: paths are
+# hashed relative to it, so a fresh clone reuses what another one compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+
 failed=""
 run() {
     echo "==> $*"

@@ -28,6 +28,8 @@ public:
     const std::wstring& GetComputerName() const { return computerName_; }
     const std::wstring& GetDomainName() const { return domainName_; }
     const std::wstring& GetLogName() const { return logName_; }
+    // The process's lookups that this record's texts and names come from.
+    CLookupCache& GetLookups() const { return lookups_; }
 
     // The low 16 bits of EventID, the number definitions and users know.
     uint16_t GetEventId() const { return static_cast<uint16_t>(record_.EventId()); }

@@ -27,6 +27,9 @@
 #include "platform/Event.h"
 #include "platform/ExclusiveFile.h"
 
+class CEventLogEntry;
+class CXMLEventDefinition;
+
 class CXMLAlertLog {
 public:
     static constexpr uint32_t kFlushIntervalMilliseconds = 5000;
@@ -57,6 +60,15 @@ public:
     virtual ~CXMLAlertLog();
     CXMLAlertLog(const CXMLAlertLog&) = delete;
     CXMLAlertLog& operator=(const CXMLAlertLog&) = delete;
+
+    // The alert item of a record that the definition selected, queued.
+    void BuildAlertItem(CEventLogEntry& record, CXMLEventDefinition& definition);
+    // The same item, not queued (for a preview of what would be sent).
+    static std::unique_ptr<CXMLAlertLogItem> MakeAlertItem(CEventLogEntry& record,
+                                                           CXMLEventDefinition& definition);
+    // seconds as the C runtime's "%c" shows them in the "C" locale:
+    // "03/04/15 05:06:07" (month, day, two-digit year, 24-hour time).
+    static std::wstring FormatLocalTime(int64_t seconds);
 
     // Takes ownership of a fully built item and queues it.
     void AddItem(std::unique_ptr<CXMLAlertLogItem> item);
@@ -99,6 +111,8 @@ protected:
 private:
     using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;
 
+    static void ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
+                                   CXMLAlertLogItem& item);
     static int FlushProc(void* self);
     static int SendProc(void* self);
     void RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,

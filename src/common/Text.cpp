@@ -290,4 +290,17 @@ int DigitValue(wchar_t c, unsigned base) {
     return -1;
 }
 
+std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to) {
+    std::wstring result;
+    std::size_t at = 0;
+    for (std::size_t found = text.find(from); !from.empty() && found != std::wstring_view::npos;
+         found = text.find(from, at)) {
+        result.append(text.substr(at, found - at));
+        result.append(to);
+        at = found + from.size();
+    }
+    result.append(text.substr(at));
+    return result;
+}
+
 }  // namespace kx

@@ -40,6 +40,10 @@ std::size_t FindNoCase(std::wstring_view text, std::wstring_view needle);
 bool IsSpace(wchar_t c);
 std::wstring Trim(std::wstring_view text);
 
+// Every occurrence of from (not empty) in text replaced by to, left to right;
+// replacements are not searched again.
+std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to);
+
 // The value of c as a digit of base 10 or 16 (letters in either case), or -1.
 int DigitValue(wchar_t c, unsigned base);
 

@@ -235,3 +235,10 @@ void CWorkstationEventDefinitions::ApplyRuleField(CXMLEventDefinition& definitio
     if (currentField_ == Field::PropertyType) rule->PropertyType = text;
     if (currentField_ == Field::StoreInDatabase) rule->StoreInDatabase = IsTrue(text) ? 1 : 0;
 }
+
+CXMLEventDefinition* CWorkstationEventDefinitions::FindDefinition(CEventLogEntry* record) const {
+    if (!record) return nullptr;
+    for (const auto& definition : definitions_)
+        if (definition->Selects(*record)) return definition.get();
+    return nullptr;
+}

@@ -58,6 +58,10 @@ public:
     int32_t OnEndElement(const wchar_t* prefix, const wchar_t* localName) override;
     int32_t OnText(const wchar_t* value) override;
 
+    // The first definition, in document order, that selects the record; null
+    // when none does.
+    CXMLEventDefinition* FindDefinition(CEventLogEntry* record) const;
+
     const std::vector<std::unique_ptr<CXMLEventDefinition>>& GetDefinitions() const {
         return definitions_;
     }

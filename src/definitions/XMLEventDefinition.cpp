@@ -1,5 +1,8 @@
 #include "definitions/XMLEventDefinition.h"
 
+#include "BaseClasses/EventLogEntry.h"
+#include "common/Text.h"
+
 CXMLEventDefinitionString& CXMLEventDefinition::AddStringRule() {
     StringRules.push_back(std::make_unique<CXMLEventDefinitionString>());
     return *StringRules.back();
@@ -16,4 +19,22 @@ CXMLEventDefinitionString* CXMLEventDefinition::LastStringRule() {
 
 CXMLEventDefinitionProperty* CXMLEventDefinition::LastPropertyRule() {
     return PropertyRules.empty() ? nullptr : PropertyRules.back().get();
+}
+
+bool CXMLEventDefinition::PassesStringRules(CEventLogEntry& record) const {
+    for (const auto& rule : StringRules) {
+        if (rule->StringNumber < 1 || rule->StringNumber > record.GetStringCount()) continue;
+        const std::wstring& text =
+            record.GetString(static_cast<uint16_t>(rule->StringNumber - 1), true);
+        if (!CXMLEventDefinitionString::MatchStringRule(rule->StringValue, text)) return false;
+    }
+    return true;
+}
+
+bool CXMLEventDefinition::Selects(CEventLogEntry& record) const {
+    return static_cast<uint16_t>(EventCode) == record.GetEventId() &&
+           static_cast<uint16_t>(EventTypeID) == record.GetEventType() &&
+           kx::EqualsNoCase(EventSource, record.GetSourceName()) &&
+           kx::EqualsNoCase(LogName, record.GetLogName()) && PassesStringRules(record) &&
+           IsEnabled != 0 && IsIncluded != 0;
 }

@@ -10,6 +10,8 @@
 #include "definitions/XMLEventDefinitionProperty.h"
 #include "definitions/XMLEventDefinitionString.h"
 
+class CEventLogEntry;
+
 class CXMLEventDefinition {
 public:
     std::wstring EventDefinitionID;
@@ -34,6 +36,13 @@ public:
 
     CXMLEventDefinitionString& AddStringRule();
     CXMLEventDefinitionProperty& AddPropertyRule();
+    // True when every string rule passes: a rule whose number lies outside the
+    // record's strings is skipped, any other tests that expanded string.
+    bool PassesStringRules(CEventLogEntry& record) const;
+    // Whether this definition selects the record: code, type, source, log,
+    // string rules, enabled and included, in that order.
+    bool Selects(CEventLogEntry& record) const;
+
     // The last rule of each kind; null when the definition has none.
     CXMLEventDefinitionString* LastStringRule();
     CXMLEventDefinitionProperty* LastPropertyRule();

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "BaseClasses/ADsPathname.h"
+
+class CEventLogEntry;
+
 class CXMLEventDefinitionProperty {
 public:
     std::wstring PropertyCode;   // the property's name; selects the "Special" computation
@@ -15,4 +19,26 @@ public:
     uint8_t StoreInDatabase = 0;
     // "flag|name|value" strings of the last evaluation; empty between evaluations.
     std::vector<std::wstring> Results;
+
+    // Appends this rule's results for the record.
+    void Evaluate(CEventLogEntry& record);
+
+    // Trimmed; of a text with a line feed, only what comes before it, trimmed.
+    static std::wstring CleanValue(const std::wstring& text);
+
+private:
+    void EmitStandard(const std::wstring& value);
+    void Emit(const std::wstring& result) { Results.push_back(result); }
+    void EvaluateSpecial(CEventLogEntry& record);
+    void EvaluateObjectFinder(CEventLogEntry& record);
+    void EvaluateGpoName(CEventLogEntry& record);
+    void EvaluateDeletedByGuid(CEventLogEntry& record);
+    void EvaluateParentOfSid(CEventLogEntry& record);
+    void EvaluateParentOfGuid(CEventLogEntry& record);
+    void EvaluateParentOfDn(CEventLogEntry& record);
+    void EvaluateList(CEventLogEntry& record);
+
+    // Parses and rewrites the directory paths of the special kinds; kept for
+    // the rule's life.
+    CADsPathname pathname_;
 };
