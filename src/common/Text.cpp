@@ -144,7 +144,10 @@ std::wstring Utf16ToWide(std::u16string_view text) {
 std::string WideToUtf16LE(std::wstring_view text) {
     std::size_t units = text.size();
     if constexpr (!kWideIsUtf16) {
-        for (wchar_t w : text) units += static_cast<char32_t>(w) >= 0x10000 ? 1 : 0;
+        for (wchar_t w : text) {
+            const char32_t c = static_cast<char32_t>(w);
+            units += c >= 0x10000 ? 1 : 0;
+        }
     }
     std::string bytes(units * 2, '\0');
     char* out = bytes.data();
