@@ -133,7 +133,8 @@ TEST_F(DirectoryTest, WithoutTheNameCallsGuidsNameThemselves) {
 
 // Under Wine 8 the tombstone searches of this domain give no rows (measured:
 // the bind and ExecuteSearch succeed, GetNextRow ends at once, with or
-// without paging), and ADsEncodeBinaryData is missing: the Windows build
+// without paging, with or without ADS_FAST_BIND), and ADsEncodeBinaryData
+// is missing: the Windows build
 // tests the deleted-object finders through the scripted directory only.
 TEST_F(DirectoryTest, ADeletedUserIsFoundByItsDeletionTime) {
     EXPECT_EQ(cache_.FindDeletedObject(server_, L"user", facts_.Time("leaver.changed")),
