@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <ctime>
-
 namespace kx::platform {
 namespace {
 
@@ -57,11 +55,26 @@ bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
     return true;
 }
 
+// The inverse of UnixSecondsToLocalTime, through the same Windows time zone:
+// the C runtime's _mktime64 would follow a TZ variable instead, where one is
+// set, and the two conversions would disagree.
 bool LocalTimeToUnixSeconds(const SystemTime& local, int64_t* seconds) {
-    std::tm fields = ToCalendarFields(local);
-    __time64_t value = _mktime64(&fields);
-    if (value == -1) return false;
-    *seconds = static_cast<int64_t>(value);
+    SYSTEMTIME native{};
+    native.wYear = local.year;
+    native.wMonth = local.month;
+    native.wDay = local.day;
+    native.wHour = local.hour;
+    native.wMinute = local.minute;
+    native.wSecond = local.second;
+    SYSTEMTIME utc;
+    FILETIME file;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &native, &utc) ||
+        !SystemTimeToFileTime(&utc, &file))
+        return false;
+    ULARGE_INTEGER value;
+    value.LowPart = file.dwLowDateTime;
+    value.HighPart = file.dwHighDateTime;
+    *seconds = FileTimeToUnixSeconds(static_cast<int64_t>(value.QuadPart));
     return true;
 }
 
