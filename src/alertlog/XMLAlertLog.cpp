@@ -47,7 +47,13 @@ CXMLAlertLog::~CXMLAlertLog() {
         while (!sendLoopEnded_) GetClock().Sleep(kLoopSleepMilliseconds);
     }
     // What is still queued reaches a cache file and is sent by the next run.
-    FlushToCache();
+    try {
+        FlushToCache();
+    } catch (...) {
+        LogMessage(kSourceFile, __LINE__, kLogError,
+                   L"Unhandled exception flushing the cache to disk. %u alerts not written.",
+                   QueuedItems());
+    }
     reporter_.Close();
     sendWorker_.Stop();
     flushWorker_.Stop();
@@ -200,6 +206,16 @@ void CXMLAlertLog::ReportDroppedItems() {
 void CXMLAlertLog::FlushToCache() {
     std::lock_guard<std::mutex> flushing(flushLock_);
     ItemQueue items = TakeQueue();
+    try {
+        WriteCacheFiles(items);
+    } catch (...) {
+        ReturnToQueue(items);  // not yet written: queued for the next flush
+        throw;
+    }
+    ReportDroppedItems();
+}
+
+void CXMLAlertLog::WriteCacheFiles(ItemQueue& items) {
     while (!items.empty()) {
         const std::size_t count = ItemsForOneFile(items);
         std::wstring path;
@@ -207,13 +223,12 @@ void CXMLAlertLog::FlushToCache() {
         if (error != 0) {
             ReturnToQueue(items);
             ReportCreateFailure(path, error);
-            break;
+            return;
         }
         items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(count));
         createFailing_ = false;
         MarkCacheWritable();
     }
-    ReportDroppedItems();
 }
 
 std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {

@@ -127,6 +127,7 @@ private:
     void ReportDroppedItems();
     bool QueueFillsAFile();
     void MarkCacheWritable();
+    void WriteCacheFiles(ItemQueue& items);
     static std::size_t ItemsForOneFile(const ItemQueue& items);
     uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
     void ReportCreateFailure(const std::wstring& path, uint32_t error);
