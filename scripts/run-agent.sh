@@ -13,7 +13,8 @@
 #   - kxpreview refreshes the definitions from the server (saving the local
 #     copy), reads the Security log with the collector from the last 14 days
 #     and prints every record that a definition's event code selects, with
-#     its expanded insertion strings and the first line of its message text
+#     its expanded insertion strings, the first line of its message text and
+#     the alert item that the selecting definition builds
 #     (the "description cannot be found" text here: no Windows message files
 #     are registered on this machine).
 set -eu

@@ -9,6 +9,7 @@
 #include "BaseClasses/EventLogRecord.h"
 #include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
+#include "alertlog/XMLAlertLog.h"
 #include "common/Format.h"
 #include "config/Settings.h"
 #include "definitions/WorkstationEventDefinitions.h"
@@ -37,6 +38,14 @@ std::wstring Describe(uint32_t recordNumber, CEventLogEntry& entry) {
     if (strings.size() > 6) line += L" | ...";
     const std::wstring message = entry.GetMessageText();
     return line + L"\n      " + message.substr(0, message.find_first_of(L"\r\n"));
+}
+
+// The alert item the agent would send: code, action text, properties.
+std::wstring DescribeAlert(const CXMLAlertLogItem& item) {
+    std::wstring line = kx::Format(L"      -> %s: %s", item.EventDefinitionCode, item.ActionText);
+    for (const auto& property : item.Properties)
+        line += kx::Format(L"\n         %s = %s", property->PropertyCode, property->PropertyValue);
+    return line;
 }
 
 }  // namespace
@@ -71,9 +80,11 @@ int CPreviewRun::Run() {
         collector.StopCollecting();
     }
     CloseDiagnosticLog();
-    Print(kx::Format(L"%u records read, %u of them selected by a definition's event code%s.",
-                     records_.load(), candidates_.load(),
-                     caughtUp ? L"" : L" (stopped at the time limit)"));
+    Print(
+        kx::Format(L"%u records read, %u of them with a definition's event code, %u alerts "
+                   L"built%s.",
+                   records_.load(), candidates_.load(), alerts_.load(),
+                   caughtUp ? L"" : L" (stopped at the time limit)"));
     return caughtUp ? 0 : 1;
 }
 
@@ -88,6 +99,10 @@ int CPreviewRun::HandleRecord(const void* bytes) {
         ++candidates_;
         CEventLogEntry entry(lookups_->LocalComputerName(), L"", kLogName, bytes, false, *lookups_);
         Print(Describe(record.RecordNumber(), entry));
+        if (CXMLEventDefinition* definition = definitions_->FindDefinition(&entry)) {
+            ++alerts_;
+            Print(DescribeAlert(*CXMLAlertLog::MakeAlertItem(entry, *definition)));
+        }
     }
     lastRecord_ = record.RecordNumber();
     return 1;

@@ -32,4 +32,5 @@ private:
     std::atomic<uint32_t> lastRecord_{0};
     std::atomic<uint32_t> records_{0};
     std::atomic<uint32_t> candidates_{0};
+    std::atomic<uint32_t> alerts_{0};
 };
