@@ -124,19 +124,18 @@ void CXMLAlertLog::SendLoop() {
 void CXMLAlertLog::AddItem(std::unique_ptr<CXMLAlertLogItem> item) {
     if (!item) return;
     const std::size_t bytes = item->MemoryBytes();
-    const std::size_t documentBytes = item->DocumentBytes();
     std::lock_guard<std::mutex> guard(queueLock_);
     queuedBytes_ += bytes;
-    queuedDocumentBytes_ += documentBytes;
     queue_.push_back(std::move(item));
     if (cacheUnwritable_ && queuedBytes_ > kMaxQueuedBytes) DropOverflow();
 }
 
-// A burst is written as soon as it fills a cache file rather than piling up
-// in memory until the next 5-second flush.
+// A burst is written as soon as it holds about a cache file's worth rather
+// than piling up in memory until the next 5-second flush. (The memory an item
+// holds is known at no cost; its document size would mean reading its text.)
 bool CXMLAlertLog::QueueFillsAFile() {
     std::lock_guard<std::mutex> guard(queueLock_);
-    return !cacheUnwritable_ && queuedDocumentBytes_ >= kMaxDocumentBytes;
+    return !cacheUnwritable_ && queuedBytes_ >= kMaxDocumentBytes;
 }
 
 std::size_t CXMLAlertLog::QueuedItems() {
@@ -153,7 +152,6 @@ std::size_t CXMLAlertLog::QueuedBytes() {
 void CXMLAlertLog::DropOverflow() {
     while (queuedBytes_ > kMaxQueuedBytes && queue_.size() > 1) {
         queuedBytes_ -= queue_.front()->MemoryBytes();
-        queuedDocumentBytes_ -= queue_.front()->DocumentBytes();
         queue_.pop_front();
         ++droppedItems_;
     }
@@ -164,23 +162,17 @@ CXMLAlertLog::ItemQueue CXMLAlertLog::TakeQueue() {
     ItemQueue items;
     items.swap(queue_);
     queuedBytes_ = 0;
-    queuedDocumentBytes_ = 0;
     return items;
 }
 
 // Items that could not be written go back in front of those queued since.
 void CXMLAlertLog::ReturnToQueue(ItemQueue& items) {
     std::size_t bytes = 0;
-    std::size_t documentBytes = 0;
-    for (const auto& item : items) {
-        bytes += item->MemoryBytes();
-        documentBytes += item->DocumentBytes();
-    }
+    for (const auto& item : items) bytes += item->MemoryBytes();
     std::lock_guard<std::mutex> guard(queueLock_);
     for (auto it = items.rbegin(); it != items.rend(); ++it) queue_.push_front(std::move(*it));
     items.clear();
     queuedBytes_ += bytes;
-    queuedDocumentBytes_ += documentBytes;
     cacheUnwritable_ = true;
     DropOverflow();
 }

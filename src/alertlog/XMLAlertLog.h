@@ -136,7 +136,6 @@ private:
     std::mutex queueLock_;
     ItemQueue queue_;
     std::size_t queuedBytes_ = 0;
-    std::size_t queuedDocumentBytes_ = 0;
     bool cacheUnwritable_ = false;  // the last flush failed: the queue is bounded
     std::size_t droppedItems_ = 0;
     std::mutex flushLock_;  // one flush at a time: the worker's or the final one
