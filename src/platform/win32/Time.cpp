@@ -18,6 +18,17 @@ SystemTime FromNative(const SYSTEMTIME& native) {
     return time;
 }
 
+SYSTEMTIME ToNative(const SystemTime& time) {
+    SYSTEMTIME native{};
+    native.wYear = time.year;
+    native.wMonth = time.month;
+    native.wDay = time.day;
+    native.wHour = time.hour;
+    native.wMinute = time.minute;
+    native.wSecond = time.second;
+    return native;
+}
+
 }  // namespace
 
 uint32_t GetTickCount32() {
@@ -59,13 +70,7 @@ bool UnixSecondsToLocalTime(int64_t seconds, SystemTime* local) {
 // the C runtime's _mktime64 would follow a TZ variable instead, where one is
 // set, and the two conversions would disagree.
 bool LocalTimeToUnixSeconds(const SystemTime& local, int64_t* seconds) {
-    SYSTEMTIME native{};
-    native.wYear = local.year;
-    native.wMonth = local.month;
-    native.wDay = local.day;
-    native.wHour = local.hour;
-    native.wMinute = local.minute;
-    native.wSecond = local.second;
+    const SYSTEMTIME native = ToNative(local);
     SYSTEMTIME utc;
     FILETIME file;
     if (!TzSpecificLocalTimeToSystemTime(nullptr, &native, &utc) ||
