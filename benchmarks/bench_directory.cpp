@@ -12,11 +12,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 
 #include "BaseClasses/LookupCache.h"
+#include "SambaFacts.h"
 #include "common/SystemTime.h"
 #include "common/Text.h"
 #include "config/RegistryKey.h"
@@ -26,49 +25,25 @@ namespace {
 
 constexpr wchar_t kDirectory[] = L"SOFTWARE\\Brenwick Corporation\\Korvex\\Directory";
 
-std::map<std::string, std::string> ReadFacts() {
-    std::map<std::string, std::string> facts;
-    const char* path = std::getenv("KX_SAMBA_FACTS");
-    std::ifstream file(path ? path : "");
-    std::string line;
-    while (std::getline(file, line)) {
-        const std::size_t equals = line.find('=');
-        if (equals != std::string::npos) facts[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return facts;
-}
-
-int64_t Seconds(const std::string& text) {
-    kx::SystemTime t;
-    t.year = static_cast<uint16_t>(std::stoi(text.substr(0, 4)));
-    t.month = static_cast<uint16_t>(std::stoi(text.substr(4, 2)));
-    t.day = static_cast<uint16_t>(std::stoi(text.substr(6, 2)));
-    t.hour = static_cast<uint16_t>(std::stoi(text.substr(8, 2)));
-    t.minute = static_cast<uint16_t>(std::stoi(text.substr(10, 2)));
-    t.second = static_cast<uint16_t>(std::stoi(text.substr(12, 2)));
-    return kx::SystemTimeToUnixMilliseconds(t) / 1000;
-}
-
-void Configure(const std::wstring& server, const std::wstring& uri,
-               const std::map<std::string, std::string>& facts) {
+void Configure(const std::wstring& server, const std::wstring& uri, const CSambaFacts& facts) {
     CRegistryKey key;
     key.SetRoot(kx::platform::kHkeyLocalMachine);
     key.Open(std::wstring(kDirectory) + L"\\Servers\\" + server, true);
     key.WriteString(L"Uri", uri);
     key.WriteString(L"Authentication", L"Simple");
-    key.WriteString(L"User", kx::Utf8ToWide(facts.at("user")));
-    key.WriteString(L"PasswordFile", kx::Utf8ToWide(facts.at("passwordFile")));
+    key.WriteString(L"User", facts["user"]);
+    key.WriteString(L"PasswordFile", facts["passwordFile"]);
 }
 
 struct Setup {
-    Setup() : facts(ReadFacts()) {
+    Setup() {
         root = std::filesystem::temp_directory_path() / "kx-bench-directory";
         std::filesystem::remove_all(root);
         std::filesystem::create_directories(root);
         kx::platform::SetMachineRootForTesting(kx::Utf8ToWide(root.string()));
-        if (!facts.count("server")) return;
-        server = kx::Utf8ToWide(facts["server"]);
-        Configure(server, kx::Utf8ToWide(facts["uri"]), facts);
+        if (!facts.Available()) return;
+        server = facts["server"];
+        Configure(server, facts["uri"], facts);
         if (const char* port = std::getenv("KX_BENCH_DEAD_PORT"))
             Configure(L"dead", L"ldap://127.0.0.1:" + kx::Utf8ToWide(port), facts);
         if (std::getenv("KX_BENCH_NO_TIMEOUTS")) {
@@ -79,7 +54,7 @@ struct Setup {
             key.WriteDword(L"OperationTimeout", 0);
         }
     }
-    std::map<std::string, std::string> facts;
+    CSambaFacts facts;
     std::filesystem::path root;
     std::wstring server;
 };
@@ -107,7 +82,7 @@ BENCHMARK(BM_GuidToNameSchemaFromCache);
 void BM_GuidToNameLiveUser(benchmark::State& state) {
     if (!Ready(state)) return;
     CLookupCache cache;
-    const std::wstring jane = kx::Utf8ToWide(Environment().facts["jane.guid"]);
+    const std::wstring jane = Environment().facts["jane.guid"];
     cache.GuidToName(Environment().server, jane);
     for (auto _ : state) benchmark::DoNotOptimize(cache.GuidToName(Environment().server, jane));
 }
@@ -117,8 +92,8 @@ BENCHMARK(BM_GuidToNameLiveUser)->Unit(benchmark::kMicrosecond);
 void BM_FindCreatedObject(benchmark::State& state) {
     if (!Ready(state)) return;
     CLookupCache cache;
-    const std::wstring base = kx::Utf8ToWide(Environment().facts["base"]);
-    const int64_t created = Seconds(Environment().facts["jane.created"]);
+    const std::wstring base = Environment().facts["base"];
+    const int64_t created = Environment().facts.Time("jane.created");
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             cache.FindCreatedObject(Environment().server, base, L"person", created));
@@ -130,7 +105,7 @@ BENCHMARK(BM_FindCreatedObject)->Unit(benchmark::kMillisecond);
 void BM_FindCreatedObjectNotFound(benchmark::State& state) {
     if (!Ready(state)) return;
     CLookupCache cache;
-    const std::wstring base = kx::Utf8ToWide(Environment().facts["base"]);
+    const std::wstring base = Environment().facts["base"];
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             cache.FindCreatedObject(Environment().server, base, L"person", 1000000000));
