@@ -2,6 +2,7 @@
 // can be written. The manual clock drives the once-a-minute error report.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "AlertLogTestSupport.h"
@@ -150,6 +151,32 @@ TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
     ASSERT_EQ(texts.size(), kept);
     EXPECT_EQ(texts.front(), L"alert " + std::to_wstring(count - kept));
     EXPECT_EQ(texts.back(), L"alert " + std::to_wstring(count - 1));
+}
+
+// A disk that fills while the file is written: the partial file is removed
+// (it would send some alerts twice) and every item stays queued until there
+// is room. Needs a small file system of its own: Linux, as root.
+TEST_F(AlertLogFlushTest, FullDiskRemovesThePartialFileAndKeepsEveryItem) {
+#ifdef __linux__
+    const std::string folder = cacheFolder_.string();
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs " + folder + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no small file system can be mounted here (not root)";
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { std::system(("umount " + folder).c_str()); }
+    } unmount{folder};
+    AddItems(10, 20 * 1024);  // about 800 KB of cache file
+    log_->FlushToCache();
+    EXPECT_EQ(log_->QueuedItems(), 10u);
+    EXPECT_TRUE(CacheFilesIn(cacheFolder_).empty());
+    EXPECT_EQ(CreateErrorsLogged(), 1);
+    ASSERT_EQ(std::system(("mount -o remount,size=4m tmpfs " + folder).c_str()), 0);
+    log_->FlushToCache();
+    EXPECT_EQ(log_->QueuedItems(), 0u);
+    EXPECT_EQ(SentActionTexts(), Expected(10));
+#else
+    GTEST_SKIP() << "mounts a small file system: Linux only";
+#endif
 }
 
 TEST_F(AlertLogFlushTest, QueueIsNotBoundedWhileFilesCanBeWritten) {
