@@ -202,8 +202,11 @@ bool CEventLogCollector::ApplyRestartRules(kx::platform::EventLogHandle log) {
                    kx::platform::GetLastErrorCode());
         return false;
     }
+    bool restarted = false;
     if (startingRecord_ > newest + 1) {
-        startingRecord_ = newest + 1;
+        // The log was cleared: every record it holds was written since.
+        startingRecord_ = oldest;
+        restarted = true;
         LogMessage(kSourceFile, __LINE__, kLogInformation,
                    L"Restarting at the newest record (%d) because the starting record (%d) is "
                    L"greater than the newest record.",
@@ -211,12 +214,52 @@ bool CEventLogCollector::ApplyRestartRules(kx::platform::EventLogHandle log) {
     }
     if (startingRecord_ < oldest) {
         startingRecord_ = oldest;
+        restarted = true;
         LogMessage(kSourceFile, __LINE__, kLogInformation,
                    L"Restarting at the newest record (%d) because the starting record (%d) is "
                    L"less than the oldest record (%d).",
                    newest, startingRecord_, oldest);
     }
+    if (!restarted && IsLastRecordReplaced(log, oldest, newest)) {
+        // Cleared and written past the old numbering since the last poll.
+        const uint32_t replaced = lastDelivered_.number;
+        startingRecord_ = oldest;
+        restarted = true;
+        LogMessage(kSourceFile, __LINE__, kLogInformation,
+                   L"Restarting at the oldest record (%d) because the record %d is no longer the "
+                   L"one read last: the log was cleared.",
+                   oldest, replaced);
+    }
+    // A new start: the end of this poll must not lead back into the old
+    // numbering.
+    if (restarted) ForgetLastRecord();
     return true;
+}
+
+bool CEventLogCollector::IsLastRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest,
+                                              uint32_t newest) {
+    const uint32_t number = lastDelivered_.number;
+    if (lastDelivered_.bytes.empty() || startingRecord_ != number + 1 || number < oldest ||
+        number > newest)
+        return false;
+    std::vector<uint8_t> record;
+    if (ReadRecordByNumber(log, number, &record) != 0) return false;
+    return record != lastDelivered_.bytes;
+}
+
+void CEventLogCollector::RememberDelivered(const void* record) {
+    const auto* bytes = static_cast<const uint8_t*>(record);
+    lastDelivered_.number = lastRecord_;
+    try {
+        lastDelivered_.bytes.assign(bytes, bytes + kx::eventlog::ReadUInt32LE(bytes));
+    } catch (const std::bad_alloc&) {
+        lastDelivered_.bytes.clear();  // nothing to compare with at the next poll
+    }
+}
+
+void CEventLogCollector::ForgetLastRecord() {
+    lastRecord_ = 0;
+    lastDelivered_ = DeliveredRecord{};
 }
 
 void CEventLogCollector::Pause(int steps) {
@@ -334,6 +377,7 @@ int CEventLogCollector::DoCallback(const void* record) {
         lastRecord_ = previous;
         return 0;
     }
+    RememberDelivered(record);
     try {
         return recordCallback_ ? recordCallback_(record, userData_) : 1;
     } catch (...) {

@@ -2,7 +2,11 @@
 // Reads one event log continuously, oldest to newest, from a starting record
 // number, and hands every record to its owner's callback. It opens the log
 // anew on every poll (about every 5 seconds), so a cleared or wrapped log is
-// noticed, and resumes after the last record it delivered. The work runs on
+// noticed, and resumes after the last record it delivered. A log cleared
+// since the last poll is read again from its oldest record, so that the
+// records written after the clear (the clear's own audit record first) are
+// delivered: the starting record lies beyond the newest, or the record
+// delivered last is no longer the one under its number. The work runs on
 // a worker thread at below-normal priority; all waiting goes through the
 // clock (GetClock()).
 
@@ -58,6 +62,9 @@ private:
     void HandleOpenFailure(uint32_t* lastFailureReport);
     void ReportOpenFailure();
     bool ApplyRestartRules(kx::platform::EventLogHandle log);
+    bool IsLastRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest, uint32_t newest);
+    void RememberDelivered(const void* record);
+    void ForgetLastRecord();
     void Pause(int steps);
     uint32_t ReadStartingEventLogRecord(kx::platform::EventLogHandle log);
     void ReadToTheEndOfTheLog(kx::platform::EventLogHandle log);
@@ -89,6 +96,13 @@ private:
     std::atomic<int32_t> running_{0};
     std::atomic<int32_t> finished_{1};
     uint32_t lastRecord_ = 0;
+    // A copy of the record delivered last, to tell at the next poll whether
+    // the log still holds it under its number.
+    struct DeliveredRecord {
+        uint32_t number = 0;
+        std::vector<uint8_t> bytes;
+    };
+    DeliveredRecord lastDelivered_;
     uint32_t throttlePause_ = 500;
     uint32_t throttleInterval_ = 1000;
     uint32_t lastThrottleTime_ = 0;

@@ -89,6 +89,8 @@ void CWorkstationEventDefinitions::Clear() {
     currentElement_.clear();
     currentField_ = Field::None;
     currentElementClosed_ = false;
+    openElements_ = 0;
+    complete_ = false;
 }
 
 void CWorkstationEventDefinitions::RebuildCandidates() {
@@ -104,6 +106,11 @@ int32_t CWorkstationEventDefinitions::OnStartElement(const wchar_t*, const wchar
     currentElement_ = localName ? localName : L"";
     currentField_ = FieldOf(currentElement_);
     currentElementClosed_ = isEmpty != 0;
+    if (isEmpty) {
+        if (openElements_ == 0) complete_ = true;  // an empty root element
+    } else {
+        ++openElements_;
+    }
     if (kx::EqualsNoCase(currentElement_, L"EventDefinition"))
         definitions_.push_back(std::make_unique<CXMLEventDefinition>());
     return 1;
@@ -111,6 +118,7 @@ int32_t CWorkstationEventDefinitions::OnStartElement(const wchar_t*, const wchar
 
 int32_t CWorkstationEventDefinitions::OnEndElement(const wchar_t*, const wchar_t*) {
     currentElementClosed_ = true;
+    if (openElements_ > 0 && --openElements_ == 0) complete_ = true;
     return 1;
 }
 

@@ -66,6 +66,9 @@ public:
         return definitions_;
     }
     int32_t GetSuccess() const { return success_; }
+    // The document loaded last was read to the end of its root element: a
+    // document cut short never closes it.
+    bool IsComplete() const { return complete_; }
     const std::wstring& GetErrorText() const { return errorText_; }
     // The version number of the definitions held; empty until one is taken.
     const std::wstring& GetVersion() const { return version_; }
@@ -102,6 +105,9 @@ public:
     };
 
 private:
+    // A downloaded document replaces the set only when it says it is one.
+    bool DeclaresSuccess() const { return success_ == 1 && complete_; }
+    void TakeSetFrom(CWorkstationEventDefinitions& downloaded);
     void Clear();
     void RebuildCandidates();
     void ApplyText(const std::wstring& text);
@@ -115,6 +121,8 @@ private:
     // The element opened last has been closed: white space after it is the
     // indentation of an indented document, not the element's text.
     bool currentElementClosed_ = false;
+    int32_t openElements_ = 0;  // elements opened and not yet closed
+    bool complete_ = false;
     std::wstring errorText_;
     int32_t success_ = 0;
     std::wstring version_;

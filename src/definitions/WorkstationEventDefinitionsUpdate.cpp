@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BaseClasses/LogData.h"
 #include "common/Format.h"
 #include "common/Text.h"
 #include "config/RegistryKey.h"
@@ -15,6 +16,7 @@
 
 namespace {
 
+constexpr const wchar_t* kSourceFile = L"..\\definitions\\WorkstationEventDefinitionsUpdate.cpp";
 constexpr const wchar_t* kLocalCopyName = L"KXEventDefinitions.xml";
 constexpr const wchar_t* kCurrentVersionKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr const wchar_t* kDefaultOsVersion = L"6.1";
@@ -61,20 +63,34 @@ int32_t CWorkstationEventDefinitions::Update() {
     version_ = newVersion;
     std::wstring os = GetOsVersion();
     if (os == L"5.1") os = L"5.2";  // one document serves both
-    CHttpRequest request(kx::Format(L"http://%s:%s/EventDefinitions/%s", server, port, os));
+    std::wstring url = kx::Format(L"http://%s:%s/EventDefinitions/%s", server, port, os);
+    CHttpRequest request(url);
     if (!request.SendRequest(L"GET", false))
         return static_cast<int32_t>(request.GetLastErrorCode());
     std::wstring body = request.GetResponseText();
-    // Whether this document declared success decides whether it is kept on
-    // disk; a flag left over from an earlier document would save an error
-    // page as the local copy.
-    success_ = 0;
-    int32_t result = LoadFromXml(body);
-    if (success_ == 1) {
-        WriteLocalDefinitions(body);
-        SetEDVersion(newVersion);
+    // Read apart from the set held: an error page, a proxy's page or a body
+    // cut short would otherwise leave the agent with no definitions until
+    // the server's number changes again.
+    CWorkstationEventDefinitions downloaded{kWithoutRefresh};
+    int32_t result = downloaded.LoadFromXml(body);
+    if (!downloaded.DeclaresSuccess()) {
+        LogMessage(kSourceFile, __LINE__, kLogWarning,
+                   L"Event definitions: the answer of %s is not a whole definitions document "
+                   L"(status %s); the definitions held are kept.",
+                   url, request.GetStatusCode());
+        return result;
     }
+    TakeSetFrom(downloaded);
+    WriteLocalDefinitions(body);
+    SetEDVersion(newVersion);
     return result;
+}
+
+void CWorkstationEventDefinitions::TakeSetFrom(CWorkstationEventDefinitions& downloaded) {
+    definitions_ = std::move(downloaded.definitions_);
+    candidates_ = downloaded.candidates_;
+    success_ = downloaded.success_;
+    complete_ = downloaded.complete_;
 }
 
 std::wstring CWorkstationEventDefinitions::GetOsVersion() {

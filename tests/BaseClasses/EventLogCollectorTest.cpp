@@ -87,6 +87,10 @@ protected:
         std::lock_guard<std::mutex> lock(mutex_);
         return delivered_;
     }
+    std::vector<uint32_t> DeliveredIds() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return deliveredIds_;
+    }
     std::vector<Sleep> WorkerSleeps() {
         std::lock_guard<std::mutex> lock(mutex_);
         return workerSleeps_;
@@ -112,11 +116,13 @@ protected:
 
     static int OnRecord(const void* record, void* self) {
         auto* test = static_cast<EventLogCollectorTest*>(self);
-        uint32_t number = CEventLogRecord::FromDeliveredRecord(record).RecordNumber();
+        CEventLogRecord view = CEventLogRecord::FromDeliveredRecord(record);
+        uint32_t number = view.RecordNumber();
         std::function<int(uint32_t)> decide;
         {
             std::lock_guard<std::mutex> lock(test->mutex_);
             test->delivered_.push_back(number);
+            test->deliveredIds_.push_back(view.EventId());
             decide = test->decide_;
         }
         return decide ? decide(number) : 1;
@@ -152,6 +158,7 @@ protected:
     bool blocked_ = false;
     bool released_ = false;
     std::vector<uint32_t> delivered_;
+    std::vector<uint32_t> deliveredIds_;
     std::vector<Sleep> workerSleeps_;
     std::function<int(uint32_t)> decide_;
     int opened_ = 0;
@@ -218,22 +225,90 @@ TEST_F(EventLogCollectorTest, NegativeLimitStartsAtTheOldestRecord) {
               std::string::npos);
 }
 
-TEST_F(EventLogCollectorTest, ClearedLogRestartsAfterTheNewestAndDeliversOnlyNewRecords) {
+// The log was cleared while the agent was stopped: everything it holds was
+// written after the clear.
+TEST_F(EventLogCollectorTest, AStartingRecordBeyondTheNewestRestartsAtTheOldestRecord) {
     for (int i = 0; i < 10; ++i) log_.AddRecord(kNow);
     CEventLogCollector collector(log_);
     Configure(collector, 1000, 14);
     bool added = false;
     RunUntil(collector, [&] {
-        if (!added && log_.OpenCount() == 1) {
+        if (!added && delivered_.size() == 10) {
             added = true;
             log_.AddRecord(kNow, L"eleven");
             log_.AddRecord(kNow, L"twelve");
         }
-        return delivered_.size() >= 2;
+        return delivered_.size() >= 12;
     });
-    EXPECT_EQ(Delivered(), (Numbers{11, 12}));
+    EXPECT_EQ(Delivered(), (Numbers{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     EXPECT_NE(LogText().find("Restarting at the newest record (10) because the starting record "
-                             "(11) is greater than the newest record."),
+                             "(1) is greater than the newest record."),
+              std::string::npos);
+}
+
+// When the Security log is cleared, its first record is the clear's own audit
+// event.
+constexpr uint32_t kLogClearedEventId = 1102;
+
+EventLogRecordFields LogClearedRecord() {
+    EventLogRecordFields fields;
+    fields.timeGenerated = fields.timeWritten = kNow + 60;
+    fields.eventId = kLogClearedEventId;
+    fields.eventType = kx::eventlog::kEventTypeAuditSuccess;
+    fields.sourceName = L"Microsoft-Windows-Eventlog";
+    fields.computerName = L"WS01";
+    return fields;
+}
+
+// Cleared while the collector runs: the clear's record and every later one
+// are delivered, and collection goes on in the new numbering.
+TEST_F(EventLogCollectorTest, ALogClearedWhileCollectingIsReadAgainFromItsOldestRecord) {
+    for (int i = 0; i < 5; ++i) log_.AddRecord(kNow, L"before");
+    CEventLogCollector collector(log_);
+    Configure(collector, 1, 14);
+    int stage = 0;
+    RunUntil(collector, [&] {
+        if (stage == 0 && delivered_.size() == 5) {
+            stage = 1;
+            log_.ClearRecords();
+            log_.AddRecord(LogClearedRecord());
+            log_.AddRecord(kNow + 61, L"after one");
+        } else if (stage == 1 && delivered_.size() == 7) {
+            stage = 2;
+            log_.AddRecord(kNow + 62, L"after two");
+        }
+        return delivered_.size() >= 8;
+    });
+    EXPECT_EQ(Delivered(), (Numbers{1, 2, 3, 4, 5, 1, 2, 3}));
+    ASSERT_GT(DeliveredIds().size(), 5u);
+    EXPECT_EQ(DeliveredIds()[5], kLogClearedEventId);
+    EXPECT_NE(LogText().find("Restarting at the newest record (2) because the starting record "
+                             "(1) is greater than the newest record."),
+              std::string::npos);
+}
+
+// Cleared and written past the old numbering before the next poll: the
+// numbers alone look as if nothing happened, but the record delivered last
+// is no longer the one under its number.
+TEST_F(EventLogCollectorTest, ALogClearedAndFilledPastTheOldNumberingIsReadAgain) {
+    for (int i = 0; i < 3; ++i) log_.AddRecord(kNow, L"before");
+    CEventLogCollector collector(log_);
+    Configure(collector, 1, 14);
+    bool cleared = false;
+    RunUntil(collector, [&] {
+        if (!cleared && delivered_.size() == 3) {
+            cleared = true;
+            log_.ClearRecords();
+            log_.AddRecord(LogClearedRecord());
+            for (int i = 0; i < 4; ++i) log_.AddRecord(kNow + 61, L"after");
+        }
+        return delivered_.size() >= 8;
+    });
+    EXPECT_EQ(Delivered(), (Numbers{1, 2, 3, 1, 2, 3, 4, 5}));
+    ASSERT_GT(DeliveredIds().size(), 3u);
+    EXPECT_EQ(DeliveredIds()[3], kLogClearedEventId);
+    EXPECT_NE(LogText().find("Restarting at the oldest record (1) because the record 3 is no "
+                             "longer the one read last: the log was cleared."),
               std::string::npos);
 }
 
@@ -271,7 +346,8 @@ TEST_F(EventLogCollectorTest, ARecordForWhichTheCallbackReturnsZeroIsNotDelivere
     Configure(collector, 1, 14);
     RunUntil(collector, AfterDelivering(6));
     EXPECT_EQ(Delivered(), (Numbers{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(SeekOffsets(), (Numbers{1, 4}));
+    // The second poll reads record 3 again to see that the log still holds it.
+    EXPECT_EQ(SeekOffsets(), (Numbers{1, 3, 4}));
     EXPECT_NE(LogText().find("Collecting: Ending Record Number: 3 "), std::string::npos);
 }
 
@@ -480,6 +556,44 @@ TEST_F(EventLogCollectorTest, CollectsThroughThePlatformEventLog) {
               std::string::npos);
 }
 
+#ifndef _WIN32
+// The Linux log file cleared through the port while the collector reads it.
+TEST_F(EventLogCollectorTest, ALogFileClearedWhileCollectingIsReadAgainFromItsOldestRecord) {
+    kx::platform::SetMachineRootForTesting(dir_.WidePath());
+    auto append = [](const EventLogRecordFields& fields) {
+        return kx::platform::AppendEventLogRecords(L"Security", {BuildEventLogRecord(fields)},
+                                                   nullptr);
+    };
+    EventLogRecordFields before;
+    before.eventId = 4624;
+    before.sourceName = L"Microsoft-Windows-Security-Auditing";
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(append(before));
+    bool cleared = false;
+    bool clearedOk = false;
+    {
+        CEventLogCollector collector;
+        collector.SetCollectionParameters(nullptr, L"Security", 1, 14,
+                                          &EventLogCollectorTest::OnRecord, nullptr, this);
+        RunUntil(collector, [&] {
+            if (!cleared && delivered_.size() == 3) {
+                cleared = true;
+                kx::platform::IEventLog& port = kx::platform::GetEventLog();
+                kx::platform::EventLogHandle log = port.Open(nullptr, L"Security");
+                clearedOk = log && port.Clear(log);
+                if (log) port.Close(log);
+                clearedOk = clearedOk && append(LogClearedRecord()) && append(before);
+            }
+            return delivered_.size() >= 5;
+        });
+    }
+    kx::platform::SetMachineRootForTesting(L"");
+    EXPECT_TRUE(clearedOk);
+    EXPECT_EQ(Delivered(), (Numbers{1, 2, 3, 1, 2}));
+    ASSERT_EQ(DeliveredIds().size(), 5u);
+    EXPECT_EQ(DeliveredIds()[3], kLogClearedEventId);
+}
+#endif
+
 // Buffers whose records lie about their length: the records before the bad
 // one are delivered, the rest of the buffer is skipped and logged, and the
 // next poll goes on normally.
@@ -509,6 +623,7 @@ TEST_F(EventLogCollectorTest, UntrustedRecordLengthsEndTheWalkOfThatBuffer) {
         EventLogRecordFields fields;
         fields.recordNumber = 2;
         fields.sourceName = L"Source";
+        const EventLogRecordFields goodFields = fields;
         std::vector<uint8_t> good = BuildEventLogRecord(fields);
         fields.recordNumber = 3;
         std::vector<uint8_t> bad = BuildEventLogRecord(fields);
@@ -527,7 +642,9 @@ TEST_F(EventLogCollectorTest, UntrustedRecordLengthsEndTheWalkOfThatBuffer) {
         RunUntil(collector, [&] {
             if (!added && fake.OpenCount() == 1) {
                 added = true;
-                fake.AddRecord(kNow);  // the log's records 2 and 3; the next poll reads 3
+                // The log's records 2 (the one delivered from the buffer) and 3;
+                // the next poll reads 3.
+                fake.AddRecord(goodFields);
                 fake.AddRecord(kNow);
             }
             return delivered_.size() >= 3;

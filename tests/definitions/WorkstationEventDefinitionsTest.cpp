@@ -351,3 +351,26 @@ TEST(WorkstationEventDefinitionsTest, RealisticStringRulesSeeExpandedAndUnexpand
 }
 
 }  // namespace
+
+// A document is whole when its root element closes; one cut short anywhere
+// before that, even inside the closing tag, is not.
+TEST(WorkstationEventDefinitionsTest, OnlyADocumentWhoseRootClosesIsComplete) {
+    struct Case {
+        const wchar_t* text;
+        bool complete;
+    };
+    const Case cases[] = {
+        {L"<R><Success>true</Success><EventDefinitions><EventDefinition/></EventDefinitions></R>",
+         true},
+        {L"<?xml version=\"1.0\"?><R/>", true},
+        {L"<R><Success>true</Success><EventDefinitions><EventDefinition>", false},
+        {L"<R><Success>true</Success></R", false},
+        {L"", false},
+        {L"<html><body><p>Sign in</p></body></html>", true},
+    };
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
+    for (const Case& c : cases) {
+        set.LoadFromXml(c.text);
+        EXPECT_EQ(set.IsComplete(), c.complete) << kx::WideToUtf8(c.text);
+    }
+}

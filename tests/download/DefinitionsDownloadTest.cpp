@@ -3,6 +3,7 @@
 #include <string>
 
 #include "DownloadFixture.h"
+#include "RecordEntry.h"
 #include "common/Text.h"
 #include "config/RegistryKey.h"
 #include "config/Settings.h"
@@ -19,6 +20,23 @@ std::string Document(std::initializer_list<int> codes, bool success = true) {
         text += "<EventDefinition><EventDefinitionCode>D" + std::to_string(code) +
                 "</EventDefinitionCode><LogName>Security</LogName><EventCode>" +
                 std::to_string(code) + "</EventCode><IsEnabled>true</IsEnabled></EventDefinition>";
+    }
+    return text + "</EventDefinitions></EventDefinitionsResponse>";
+}
+
+// A document whose definitions select the Security records of the auditing
+// source, audit success, with the given event codes.
+std::string SelectingDocument(std::initializer_list<int> codes) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><EventDefinitionsResponse>"
+        "<Success>true</Success><EventDefinitions>";
+    for (int code : codes) {
+        text += "<EventDefinition><EventDefinitionCode>D" + std::to_string(code) +
+                "</EventDefinitionCode><LogName>Security</LogName><EventSource>" +
+                kx::WideToUtf8(CRecordEntry::kSource) + "</EventSource><EventTypeID>8" +
+                "</EventTypeID><EventCode>" + std::to_string(code) +
+                "</EventCode><IsIncluded>true</IsIncluded><IsEnabled>true</IsEnabled>"
+                "</EventDefinition>";
     }
     return text + "</EventDefinitions></EventDefinitionsResponse>";
 }
@@ -86,14 +104,57 @@ TEST_F(DefinitionsDownloadTest, AFailedDownloadIsNotTriedAgainUntilTheNumberChan
     EXPECT_EQ(GetEDVersion(), L"6");
 }
 
-TEST_F(DefinitionsDownloadTest, ADocumentWithoutSuccessReplacesTheSetButIsNotSaved) {
+TEST_F(DefinitionsDownloadTest, ADocumentWithoutSuccessLeavesTheSetAsItWasAndIsNotSaved) {
     Set set{Set::kWithoutRefresh};
     server_.SetConfigValue(L"EDVersionNumber", L"3");
     server_.SetDefinitions(Document({4740}, false));
     EXPECT_EQ(set.Update(), 0);
-    EXPECT_EQ(set.GetDefinitions().size(), 1u);
+    EXPECT_EQ(set.GetDefinitions().size(), 0u);
+    EXPECT_EQ(set.IsCandidateEvent(4740), 0);
+    EXPECT_EQ(set.GetVersion(), L"3") << "taken before the download, as for a failed one";
     EXPECT_FALSE(LocalCopyExists());
     EXPECT_EQ(GetEDVersion(), L"");
+}
+
+// A refresh answered by something other than a definitions document keeps
+// the definitions held, the local copy and the saved version: the agent goes
+// on selecting records with them.
+TEST_F(DefinitionsDownloadTest, ABadAnswerKeepsTheDefinitionsHeld) {
+    CRecordEntry records;  // a machine of its own: point it at the server again
+    PointPolicyAt(server_.Host(), server_.Port());
+    // The selecting definition comes last, so that half the document lacks it.
+    const std::string good = SelectingDocument({4720, 4726, 4624});
+    struct Case {
+        const char* name;
+        const wchar_t* fault;
+    };
+    for (const Case& c :
+         {Case{"500 with an error page", L"500"}, Case{"an HTML page with status 200", L"portal"},
+          Case{"a body cut short", L"cut"}}) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(LocalCopy());
+        SetEDVersion(L"");
+        server_.ClearFault();
+        Set set{Set::kWithoutRefresh};
+        server_.SetConfigValue(L"EDVersionNumber", L"1");
+        server_.SetDefinitions(good);
+        ASSERT_EQ(set.Update(), 0);
+        ASSERT_EQ(set.GetDefinitions().size(), 3u);
+
+        server_.SetConfigValue(L"EDVersionNumber", L"2");
+        ASSERT_TRUE(server_.SetFault(c.fault, 0, 0, L"/EventDefinitions/"));
+        NewRequestPaths();
+        set.Update();
+        EXPECT_EQ(
+            NewRequestPaths(),
+            (std::vector<std::string>{"/GetConfigValue?Name=EDVersionNumber", DefinitionsPath()}));
+        EXPECT_EQ(set.GetDefinitions().size(), 3u);
+        const CXMLEventDefinition* found = set.FindDefinition(&records.Make(4624, {}));
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->EventDefinitionCode, L"D4624");
+        EXPECT_EQ(GetEDVersion(), L"1");
+        EXPECT_EQ(ReadFileBytes(LocalCopy()), kx::WideToUtf16LE(kx::Utf8ToWide(good)));
+    }
 }
 
 // An earlier document's success must not carry over to a later one: an error

@@ -113,12 +113,13 @@ bool CReferenceServer::Control(const std::wstring& verb, const std::wstring& pat
 }
 
 bool CReferenceServer::SetFault(const std::wstring& mode, uint32_t delayMilliseconds,
-                                uint32_t times) {
+                                uint32_t times, const std::wstring& path) {
     std::string answer;
-    return Control(L"GET",
-                   kx::Format(L"/control/fault?mode=%s&delay=%u&times=%u", EncodeQueryValue(mode),
-                              delayMilliseconds, times),
-                   std::string(), answer);
+    return Control(
+        L"GET",
+        kx::Format(L"/control/fault?mode=%s&delay=%u&times=%u&path=%s", EncodeQueryValue(mode),
+                   delayMilliseconds, times, EncodeQueryValue(path)),
+        std::string(), answer);
 }
 
 bool CReferenceServer::SetConfigValue(const std::wstring& name, const std::wstring& value) {

@@ -36,10 +36,14 @@ public:
     // "http://HOST:PORT" followed by the path (with its query).
     std::wstring Url(const std::wstring& pathAndQuery) const;
 
-    // mode: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless. delay: the
-    // milliseconds of slow and stall (0: their defaults). times: how many
-    // requests misbehave before the server behaves again (0: until changed).
-    bool SetFault(const std::wstring& mode, uint32_t delayMilliseconds = 0, uint32_t times = 0);
+    // mode: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
+    // portal (a whole HTML page, status 200), cut (half the answer, ended by
+    // closing the connection). delay: the milliseconds of slow and stall (0:
+    // their defaults). times: how many requests misbehave before the server
+    // behaves again (0: until changed). path: only requests whose path starts
+    // with it misbehave (empty: every request).
+    bool SetFault(const std::wstring& mode, uint32_t delayMilliseconds = 0, uint32_t times = 0,
+                  const std::wstring& path = L"");
     bool ClearFault() { return SetFault(L"none"); }
     bool SetConfigValue(const std::wstring& name, const std::wstring& value);
     bool RemoveConfigValue(const std::wstring& name);

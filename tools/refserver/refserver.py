@@ -10,8 +10,10 @@ Endpoints (service port):
 
 Control (control port, and the service port while it accepts connections):
   GET  /control/status
-  GET  /control/fault?mode=MODE[&delay=MS][&times=N]
-       MODE: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless
+  GET  /control/fault?mode=MODE[&delay=MS][&times=N][&path=PREFIX]
+       MODE: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
+       portal, cut. With path, only requests whose path starts with PREFIX
+       misbehave (and count towards N); the others are answered normally.
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
   GET  /control/config?name=NAME&answer=BODY   answer NAME with exactly BODY
   POST /control/definitions        replaces the definitions document (body)
@@ -39,7 +41,10 @@ import xml.etree.ElementTree as ET
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 FAULT_MODES = ("none", "refuse", "500", "502", "503", "504", "slow", "stall", "html", "drop",
-               "endless")
+               "endless", "portal", "cut")
+# A proxy's or captive portal's own page, whole, with status 200.
+PORTAL_PAGE = ("<html><head><title>Sign in</title></head><body><p>Sign in to use this network."
+               "</p></body></html>")
 # What a gateway in front of the service answers while the service is away.
 GATEWAY_FAULTS = {"502": "Bad Gateway", "503": "Service Unavailable", "504": "Gateway Timeout"}
 DEFAULT_DELAYS = {"slow": 5000, "stall": 60000}
@@ -180,22 +185,28 @@ class State:
         self.fault = "none"
         self.delay = 0
         self.times = 0
+        self.fault_path = ""
         self.service = None  # the ServicePort
         self.set_fault(args.fault, args.delay, 0)
 
-    def set_fault(self, mode, delay, times):
+    def set_fault(self, mode, delay, times, path=""):
         if mode not in FAULT_MODES:
             raise ValueError("unknown fault mode %r" % mode)
+        if mode == "refuse" and path:
+            raise ValueError("refuse concerns every path")
         with self.lock:
             self.fault = mode
             self.delay = delay if delay else DEFAULT_DELAYS.get(mode, 0)
             self.times = times
+            self.fault_path = path
         if self.service:
             self.service.set_listening(mode != "refuse")
 
-    def take_fault(self):
+    def take_fault(self, path):
         """The fault for the request at hand; counts it down."""
         with self.lock:
+            if not path.startswith(self.fault_path):
+                return "none", 0
             mode, delay = self.fault, self.delay
             if mode != "none" and self.times > 0:
                 self.times -= 1
@@ -317,7 +328,7 @@ class Handler(BaseHTTPRequestHandler):
         if not self.server.is_control and state.fault == "refuse":
             self.close_connection = True  # an old keep-alive connection
             return
-        mode, delay = state.take_fault()
+        mode, delay = state.take_fault(path)
         request_id = state.store.add_request(method, self.path, str(self.headers),
                                              len(body or b""), mode)
         if mode == "drop":
@@ -338,6 +349,11 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "html":
             status, content, content_type = 200, \
                 "<html><head><title>Busy</title></head><body><p>Please wait", "text/html"
+        if mode == "portal":
+            status, content, content_type = 200, PORTAL_PAGE, "text/html"
+        if mode == "cut":
+            self.cut(status, content, content_type)
+            return
         if mode == "slow":
             time.sleep(delay / 1000.0)
         if mode == "stall":
@@ -359,6 +375,18 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         # Hold the connection until the delay ends or the client gives up.
         select.select([self.connection], [], [], delay / 1000.0)
+
+    def cut(self, status, content, content_type):
+        """The first half of the answer, its end marked only by the closed
+        connection: the client cannot tell that the rest is missing."""
+        content = content.encode("utf-8") if isinstance(content, str) else content
+        self.close_connection = True
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(content[:len(content) // 2])
+        self.wfile.flush()
 
     def endless(self):
         self.close_connection = True
@@ -445,7 +473,8 @@ class Handler(BaseHTTPRequestHandler):
             elif verb == "fault":
                 state.set_fault(query.get("mode", ["none"])[0],
                                 int(query.get("delay", ["0"])[0]),
-                                int(query.get("times", ["0"])[0]))
+                                int(query.get("times", ["0"])[0]),
+                                query.get("path", [""])[0])
                 self.send(200, "ok\n", "text/plain")
             elif verb == "config":
                 name = query.get("name", [""])[0]
@@ -552,6 +581,7 @@ def serve(args):
         return {"service": "%s:%d" % (args.host, ports["service"].port),
                 "control": "%s:%d" % (args.host, ports["control"].server_address[1]),
                 "fault": state.fault, "delay": state.delay, "times": state.times,
+                "fault_path": state.fault_path,
                 "config": state.config, "pid": os.getpid()}
 
     ports["service"] = ServicePort(args.host, args.port, state, args.quiet, describe)
