@@ -35,10 +35,9 @@ std::vector<std::string> CFakeServiceControl::CallNames() const {
 }
 
 platform::ServiceHandle CFakeServiceControl::OpenManager(const wchar_t* machine,
-                                                         const wchar_t* database,
-                                                         uint32_t access) {
-    Record("OpenManager", access, std::wstring(machine ? machine : L"(local)") + L"|" +
-                                      (database ? database : L"(none)"));
+                                                         const wchar_t* database, uint32_t access) {
+    Record("OpenManager", access,
+           std::wstring(machine ? machine : L"(local)") + L"|" + (database ? database : L"(none)"));
     return Fails("OpenManager") ? nullptr : NewHandle();
 }
 

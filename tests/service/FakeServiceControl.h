@@ -53,8 +53,8 @@ public:
                                             uint32_t access) override;
     kx::platform::ServiceLockHandle LockDatabase(kx::platform::ServiceHandle manager) override;
     bool UnlockDatabase(kx::platform::ServiceLockHandle lock) override;
-    kx::platform::ServiceHandle CreateServiceEntry(
-        kx::platform::ServiceHandle manager, const kx::platform::ServiceCreation& c) override;
+    kx::platform::ServiceHandle CreateServiceEntry(kx::platform::ServiceHandle manager,
+                                                   const kx::platform::ServiceCreation& c) override;
     kx::platform::ServiceHandle OpenServiceEntry(kx::platform::ServiceHandle manager,
                                                  const wchar_t* name, uint32_t access) override;
     bool DeleteServiceEntry(kx::platform::ServiceHandle service) override;

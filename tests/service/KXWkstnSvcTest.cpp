@@ -234,9 +234,10 @@ TEST_F(KXWkstnSvcTest, HelpShowsTheUsageInAMessageBoxEvenWhenSilent) {
     service.ParseCommandLine(info);
     EXPECT_EQ(service.ProcessCommand(info), 0);
     ASSERT_EQ(control.MessageBoxes().size(), 1u);
-    EXPECT_EQ(control.MessageBoxes()[0],
-              L"Korvex Worstation Agent Service\nUsage: KXWkstnSvc.exe [ -install | -uninstall | "
-              L"-remove | -start | -stop | -quiet | |-t:(timeout in milliseconds) | -help | -? ]\n");
+    EXPECT_EQ(
+        control.MessageBoxes()[0],
+        L"Korvex Worstation Agent Service\nUsage: KXWkstnSvc.exe [ -install | -uninstall | "
+        L"-remove | -start | -stop | -quiet | |-t:(timeout in milliseconds) | -help | -? ]\n");
 }
 
 TEST_F(KXWkstnSvcTest, EventSourceRegistrationKeepsTheSourcesList) {

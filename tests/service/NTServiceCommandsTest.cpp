@@ -21,8 +21,7 @@ constexpr const wchar_t* kSourceKey =
 class CCommandService : public CNTService {
 public:
     CCommandService(CFakeServiceControl& control, CFakeEventLog& log)
-        : CNTService(L"KXWkstnSvc", L"Korvex Workstation Agent", 1, L"Description", control,
-                     log) {
+        : CNTService(L"KXWkstnSvc", L"Korvex Workstation Agent", 1, L"Description", control, log) {
         dependencies_ = {L"lanmanworkstation"};
         serviceType_ = 0x110;
         startType_ = 2;
@@ -183,9 +182,8 @@ TEST_F(CommandTest, InstallFailuresGiveTheirOwnMessages) {
     control.FailWith("LockDatabase", 1055);
     EXPECT_EQ(Command({L"-install"}), 1055);
     ASSERT_EQ(service.shown.size(), 1u);
-    EXPECT_EQ(service.shown[0].rfind(L"KXWkstnSvc::Install, Failed call to lock SCM, Error:1055",
-                                     0),
-              0u);
+    EXPECT_EQ(
+        service.shown[0].rfind(L"KXWkstnSvc::Install, Failed call to lock SCM, Error:1055", 0), 0u);
     EXPECT_EQ(control.OpenHandles(), 0);
 }
 
@@ -235,7 +233,7 @@ TEST_F(CommandTest, EachStateCommandSendsItsRequest) {
         CFakeEventLog freshLog;
         CCommandService other(fresh, freshLog);
         fresh.SetStates({c.reached == platform::kServicePaused ? platform::kServiceRunning
-                                                                : platform::kServicePaused,
+                                                               : platform::kServicePaused,
                          c.reached});
         if (c.reached == platform::kServiceStopped) {
             fresh.SetStates({platform::kServiceRunning, platform::kServiceStopped});
@@ -247,7 +245,8 @@ TEST_F(CommandTest, EachStateCommandSendsItsRequest) {
         auto calls = fresh.Calls();
         EXPECT_EQ(calls[1].access, c.access) << c.argument;
         bool sent = false;
-        for (const auto& call : calls) sent |= call.name == "SendControl" && call.access == c.control;
+        for (const auto& call : calls)
+            sent |= call.name == "SendControl" && call.access == c.control;
         EXPECT_TRUE(sent) << c.argument;
     }
 }
@@ -313,8 +312,8 @@ TEST_F(CommandTest, RequestFailuresReportTheOperationsEvent) {
 
 TEST_F(CommandTest, UninstallStopsWaitsDeletesAndRemovesTheSource) {
     ASSERT_TRUE(CNTService::RegisterEventSource(L"Korvex Workstation Agent", L"x.dll", 7));
-    control.SetStates({platform::kServiceRunning, platform::kServiceStopPending,
-                       platform::kServiceStopped});
+    control.SetStates(
+        {platform::kServiceRunning, platform::kServiceStopPending, platform::kServiceStopped});
     EXPECT_EQ(Command({L"-uninstall"}), 0);
     auto calls = control.Calls();
     EXPECT_EQ(calls[0].access, 0x00000009u);
@@ -376,8 +375,8 @@ TEST_F(CommandTest, WaitForStateWithoutTimeoutWaitsUntilTheState) {
     states.push_back(platform::kServiceStopped);
     control.SetStates(states);
     void* manager = control.OpenManager(nullptr, nullptr, 0);
-    EXPECT_TRUE(service.WaitForState(manager, CNTService::kInfinite, platform::kServiceStopped,
-                                     250));
+    EXPECT_TRUE(
+        service.WaitForState(manager, CNTService::kInfinite, platform::kServiceStopped, 250));
     EXPECT_EQ(clock.TotalSlept(), 40u * 250u);
     control.CloseServiceHandle(manager);
     control.FailWith("QueryStatus", 6);

@@ -83,8 +83,8 @@ TEST_F(ServiceLifecycleTest, InstallStartControlStopUninstall) {
     // Installing again fails at CreateService.
     ProgramResult again = RunServiceProgram("-install");
     EXPECT_EQ(again.exitCode, ExitCodeOf(1073));
-    EXPECT_TRUE(Contains(again.output,
-                         "KXWkstnSvc::Install, Failed call to CreateService, Error:1073, "))
+    EXPECT_TRUE(
+        Contains(again.output, "KXWkstnSvc::Install, Failed call to CreateService, Error:1073, "))
         << again.output;
     ProgramResult silent = RunServiceProgram("-install -silent");
     EXPECT_EQ(silent.exitCode, ExitCodeOf(1073));

@@ -28,15 +28,13 @@ std::wstring WinePath(const std::string& unixPath) {
 }
 #endif
 
+#ifndef _WIN32
 std::string Quote(const std::string& text) {
-#ifdef _WIN32
-    return "\"" + text + "\"";
-#else
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
-#endif
 }
+#endif
 
 }  // namespace
 
@@ -65,23 +63,21 @@ ProgramResult RunServiceProgram(const std::string& arguments) {
     static CTempDirectory outputs;
     const std::filesystem::path out = outputs.Path() / ("run-" + std::to_string(g_run++) + ".out");
 #ifdef _WIN32
-    const std::wstring command = L"\"" + ServiceExecutablePath() + L" " +
-                                 kx::Utf8ToWide(arguments) + L" >" +
-                                 WinePath(out.string()) + L" 2>&1\"";
+    // cmd.exe /c drops the outer quotes and keeps those of the paths.
+    const std::wstring command = L"\"\"" + ServiceExecutablePath() + L"\" " +
+                                 kx::Utf8ToWide(arguments) + L" >\"" + out.wstring() + L"\" 2>&1\"";
     const int status = _wsystem(command.c_str());
     return ProgramResult{status, ReadFileBytes(out)};
 #else
-    const std::string command = "KX_MACHINE_ROOT=" +
-                                Quote(kx::WideToUtf8(platform::GetMachineRoot())) + " " +
-                                Quote(KX_SERVICE_EXECUTABLE) + " " + arguments + " >" +
-                                Quote(out.string()) + " 2>&1";
+    const std::string command =
+        "KX_MACHINE_ROOT=" + Quote(kx::WideToUtf8(platform::GetMachineRoot())) + " " +
+        Quote(KX_SERVICE_EXECUTABLE) + " " + arguments + " >" + Quote(out.string()) + " 2>&1";
     const int status = std::system(command.c_str());
     return ProgramResult{(status >> 8) & 0xFF, ReadFileBytes(out)};
 #endif
 }
 
-bool QueryServiceState(const std::wstring& name, platform::ServiceStatus* status,
-                       uint32_t* error) {
+bool QueryServiceState(const std::wstring& name, platform::ServiceStatus* status, uint32_t* error) {
     platform::IServiceControl& control = platform::GetServiceControl();
     platform::ServiceHandle manager = control.OpenManager(nullptr, nullptr, 1);
     platform::ServiceHandle service =
