@@ -254,3 +254,38 @@ TEST_F(ServiceManagerLinuxTest, AccessRightsAndTheDatabaseLock) {
         << install.output;
     EXPECT_TRUE(manager.Control().UnlockDatabase(lock));
 }
+
+TEST_F(ServiceManagerLinuxTest, BootStartsTheAutomaticServicesAndShutdownStopsThem) {
+    ASSERT_EQ(RunServiceProgram("-install").exitCode, 0);  // automatic start
+    {
+        CManager manager;  // a demand-start program that would fail a start
+        ASSERT_NE(manager.Create(L"OnDemand", L"/bin/true"), nullptr);
+    }
+    const std::string tool = "KX_MACHINE_ROOT='" + kx::WideToUtf8(platform::GetMachineRoot()) +
+                             "' '" KX_SERVICES_TOOL "' ";
+    const std::string out = Path("tool.out");
+    auto run = [&](const std::string& arguments) {
+        int status = std::system((tool + arguments + " >'" + out + "' 2>&1").c_str());
+        return (status >> 8) & 0xFF;
+    };
+    EXPECT_EQ(run("boot"), 0) << ReadFileBytes(out);
+    EXPECT_EQ(ReadFileBytes(out), "KXWkstnSvc: running\n");
+    platform::ServiceStatus status;
+    uint32_t error = 0;
+    ASSERT_TRUE(QueryServiceState(L"KXWkstnSvc", &status, &error));
+    EXPECT_EQ(status.currentState, platform::kServiceRunning);
+    EXPECT_EQ(run("boot"), 0);  // already running is fine
+    EXPECT_EQ(run("list"), 0);
+    std::string list = ReadFileBytes(out);
+    EXPECT_NE(list.find("KXWkstnSvc               running          start type 2"),
+              std::string::npos)
+        << list;
+    EXPECT_NE(list.find("OnDemand                 stopped          start type 3"),
+              std::string::npos)
+        << list;
+    EXPECT_EQ(run("shutdown"), 0);
+    EXPECT_EQ(ReadFileBytes(out), "KXWkstnSvc: stopped\n");
+    ASSERT_TRUE(QueryServiceState(L"KXWkstnSvc", &status, &error));
+    EXPECT_EQ(status.currentState, platform::kServiceStopped);
+    EXPECT_EQ(run("bogus"), 2);
+}
