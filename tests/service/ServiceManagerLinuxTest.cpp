@@ -289,3 +289,28 @@ TEST_F(ServiceManagerLinuxTest, BootStartsTheAutomaticServicesAndShutdownStopsTh
     EXPECT_EQ(status.currentState, platform::kServiceStopped);
     EXPECT_EQ(run("bogus"), 2);
 }
+
+TEST_F(ServiceManagerLinuxTest, TheEventLogToolShowsTheMessageFilesTexts) {
+    ASSERT_EQ(RunServiceProgram("-install").exitCode, 0);
+    ASSERT_EQ(RunServiceProgram("-start").exitCode, 0);
+    ASSERT_EQ(ControlServiceByName(L"KXWkstnSvc", 201), 0u);
+    ASSERT_EQ(RunServiceProgram("-stop").exitCode, 0);
+    const std::string root = kx::WideToUtf8(platform::GetMachineRoot());
+    const std::string tool = "KX_MACHINE_ROOT='" + root + "' '" KX_EVENTLOG_TOOL "' ";
+    const std::string out = Path("list.out");
+    ASSERT_EQ(std::system((tool + "write --log Application --source 'Korvex Agent' --id "
+                                  "0x40000011 --type error -- 'Error opening the log' >/dev/null")
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system((tool + "list --log Application >'" + out + "'").c_str()), 0);
+    const std::string list = ReadFileBytes(out);
+    for (const char* text :
+         {"Message:        The Korvex Workstation Agent service was installed.\n",
+          "Message:        The Korvex Workstation Agent service has started.\n",
+          "Message:        A user-defined control was received; the control value is now 500.\n",
+          "Message:        The Korvex Workstation Agent service was asked to stop and is "
+          "stopping.\n",
+          "Message:        Error opening the log\n"}) {
+        EXPECT_NE(list.find(text), std::string::npos) << text << "\n" << list;
+    }
+}
