@@ -38,17 +38,44 @@ std::string Quote(const std::string& text) {
 
 }  // namespace
 
-std::wstring ServiceExecutablePath() {
+namespace {
+
+std::filesystem::path BuiltExecutable() {
 #ifdef _WIN32
-    return WinePath(KX_SERVICE_EXECUTABLE);
+    return std::filesystem::path(WinePath(KX_SERVICE_EXECUTABLE));
 #else
-    return kx::Utf8ToWide(KX_SERVICE_EXECUTABLE);
+    return std::filesystem::path(KX_SERVICE_EXECUTABLE);
 #endif
 }
 
+// The agent keeps its files next to its executable: each test process
+// installs a copy of its own, so that agents of tests running at the same
+// time never share them.
+const CTempDirectory& InstallationFolder() {
+    static CTempDirectory folder;
+    static const bool copied = [] {
+        const std::filesystem::path built = BuiltExecutable();
+        std::filesystem::copy_file(built, folder.Path() / built.filename());
+        std::filesystem::copy_file(built.parent_path() / "KXWkstnSvc.dll",
+                                   folder.Path() / "KXWkstnSvc.dll");
+        return true;
+    }();
+    (void)copied;
+    return folder;
+}
+
+}  // namespace
+
+std::wstring ServiceExecutablePath() {
+    return InstallationFolder().Join(BuiltExecutable().filename().wstring());
+}
+
+std::wstring ServiceFolder() {
+    return InstallationFolder().WidePath();
+}
+
 std::wstring ServiceMessageFilePath() {
-    std::wstring path = ServiceExecutablePath();
-    return path.substr(0, path.rfind(platform::kPathSeparator) + 1) + L"KXWkstnSvc.dll";
+    return InstallationFolder().Join(L"KXWkstnSvc.dll");
 }
 
 int ExitCodeOf(uint32_t error) {
@@ -71,7 +98,8 @@ ProgramResult RunServiceProgram(const std::string& arguments) {
 #else
     const std::string command =
         "KX_MACHINE_ROOT=" + Quote(kx::WideToUtf8(platform::GetMachineRoot())) + " " +
-        Quote(KX_SERVICE_EXECUTABLE) + " " + arguments + " >" + Quote(out.string()) + " 2>&1";
+        Quote(kx::WideToUtf8(ServiceExecutablePath())) + " " + arguments + " >" +
+        Quote(out.string()) + " 2>&1";
     const int status = std::system(command.c_str());
     return ProgramResult{(status >> 8) & 0xFF, ReadFileBytes(out)};
 #endif

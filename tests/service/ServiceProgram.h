@@ -14,8 +14,10 @@ struct ProgramResult {
     std::string output;
 };
 
-// The executable's path as the program itself sees it (Z:\... under Wine).
+// The executable that the test installs: a copy of the built one in a
+// folder of the test process's own, where the agent keeps its files.
 std::wstring ServiceExecutablePath();
+std::wstring ServiceFolder();
 std::wstring ServiceMessageFilePath();
 
 // arguments: already quoted for the shell where needed.
