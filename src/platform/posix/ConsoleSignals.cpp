@@ -52,13 +52,14 @@ int CConsoleSignals::EventOfSignal(int signal) {
 }
 
 bool CConsoleSignals::SetHandler(ConsoleHandlerFunction handler, bool add) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (!add) {
         if (handler_ != handler) {
             SetLastErrorCode(kErrorServiceInvalidParameter);
             return false;
         }
         handler_ = nullptr;
+        idle_.wait(lock, [this] { return calls_ == 0; });
         return true;
     }
     handler_ = handler;
@@ -92,11 +93,17 @@ void CConsoleSignals::Watch() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             handler = handler_;
+            if (handler) ++calls_;
         }
-        int consoleEvent = EventOfSignal(byte);
-        if (!handler || consoleEvent < 0 || !handler(static_cast<uint32_t>(consoleEvent))) {
-            Resignal(byte);
+        const int consoleEvent = EventOfSignal(byte);
+        bool handled = false;
+        if (handler) {
+            handled = consoleEvent >= 0 && handler(static_cast<uint32_t>(consoleEvent));
+            std::lock_guard<std::mutex> lock(mutex_);
+            --calls_;
+            idle_.notify_all();
         }
+        if (!handled) Resignal(byte);
     }
 }
 

@@ -5,6 +5,7 @@
 // as Windows calls it on a thread of the console's. A handler that answers
 // false (or none) lets the signal end the process as it would have.
 
+#include <condition_variable>
 #include <mutex>
 
 #include "platform/ServiceControl.h"
@@ -14,6 +15,8 @@ namespace kx::platform {
 class CConsoleSignals {
 public:
     static CConsoleSignals& Instance();
+    // Removing the handler waits until a call of it in progress has
+    // returned, so that its owner may go away afterwards.
     bool SetHandler(ConsoleHandlerFunction handler, bool add);
     // The console event of a signal, or -1.
     static int EventOfSignal(int signal);
@@ -23,7 +26,9 @@ private:
     void Watch();
 
     std::mutex mutex_;
+    std::condition_variable idle_;
     ConsoleHandlerFunction handler_ = nullptr;
+    int calls_ = 0;
     bool installed_ = false;
 };
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "common/Text.h"
 #include "platform/MachineRoot.h"
@@ -27,6 +28,7 @@ namespace kx::platform {
 namespace {
 
 constexpr int kControlTimeoutSeconds = 30;
+constexpr int kExitRecordWaits = 40;
 
 bool ProcessAlive(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
@@ -223,6 +225,11 @@ ServiceStatus CServiceRuntime::LiveStatus() const {
     int exitStatus = 0;
     bool ended = ReadExit(record.token, &exitStatus);
     if (!ended && ProcessAlive(record.pid)) return record.status;
+    // The monitor writes the exit status right after the process has gone.
+    for (int wait = 0; !ended && wait < kExitRecordWaits; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ended = ReadExit(record.token, &exitStatus);
+    }
     stopped.serviceType = record.status.serviceType;
     stopped.win32ExitCode = kErrorProcessAborted;
     stopped.serviceSpecificExitCode = static_cast<uint32_t>(exitStatus);

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace kx::platform {
 namespace {
 
@@ -14,7 +17,12 @@ using ChangeConfig2Proc = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
 ServiceMainFunction g_serviceMain = nullptr;
 ServiceHandlerExFunction g_handlerEx = nullptr;
 ServiceHandlerFunction g_handler = nullptr;
+// The console calls its handler on a thread of its own; removing the handler
+// waits for a call in progress, so that its owner may go away afterwards.
+std::mutex g_consoleMutex;
+std::condition_variable g_consoleIdle;
 ConsoleHandlerFunction g_consoleHandler = nullptr;
+int g_consoleCalls = 0;
 
 void WINAPI ServiceMainTrampoline(DWORD argc, LPWSTR* argv) {
     if (g_serviceMain) g_serviceMain(argc, argv);
@@ -29,7 +37,18 @@ void WINAPI HandlerTrampoline(DWORD control) {
 }
 
 BOOL WINAPI ConsoleTrampoline(DWORD consoleEvent) {
-    return g_consoleHandler && g_consoleHandler(consoleEvent) ? TRUE : FALSE;
+    ConsoleHandlerFunction handler;
+    {
+        std::lock_guard<std::mutex> lock(g_consoleMutex);
+        handler = g_consoleHandler;
+        if (!handler) return FALSE;
+        ++g_consoleCalls;
+    }
+    const bool handled = handler(consoleEvent);
+    std::lock_guard<std::mutex> lock(g_consoleMutex);
+    --g_consoleCalls;
+    g_consoleIdle.notify_all();
+    return handled ? TRUE : FALSE;
 }
 
 SERVICE_STATUS ToNative(const ServiceStatus& status) {
@@ -148,7 +167,11 @@ public:
     }
 
     bool SetConsoleHandler(ConsoleHandlerFunction handler, bool add) override {
-        g_consoleHandler = add ? handler : nullptr;
+        {
+            std::unique_lock<std::mutex> lock(g_consoleMutex);
+            g_consoleHandler = add ? handler : nullptr;
+            if (!add) g_consoleIdle.wait(lock, [] { return g_consoleCalls == 0; });
+        }
         return SetConsoleCtrlHandler(ConsoleTrampoline, add ? TRUE : FALSE) != FALSE;
     }
     void ShowMessageBox(const std::wstring& text, const std::wstring& caption) override {
