@@ -25,20 +25,30 @@ DiagnosticLog& State() {
     return *state;
 }
 
-void WriteLine(const std::wstring& text, uint32_t threadId) {
-    DiagnosticLog& log = State();
-    std::lock_guard<std::mutex> guard(log.lock);
-    if (!log.file || !log.file->IsOpen()) return;
-    log.file->MarkWritten();
+void AppendLine(DiagnosticLog& log, const std::wstring& text, uint32_t threadId) {
     kx::SystemTime now = GetClock().GetLocalTime();
     log.pending += kx::Format(L"%02d:%02d:%02d.%03d Thread(%06d)", now.hour, now.minute, now.second,
                               now.milliseconds, threadId);
     log.pending += text;
     log.pending += L"\r\n";
     if (log.pending.size() > 1) {
+        log.file->MarkWritten();
         log.file->WriteString(log.pending);
         log.file->Flush();
         log.pending.clear();
+    }
+}
+
+void WriteLine(const std::wstring& text, uint32_t threadId) {
+    DiagnosticLog& log = State();
+    std::lock_guard<std::mutex> guard(log.lock);
+    if (!log.file || !log.file->IsOpen()) return;
+    try {
+        AppendLine(log, text, threadId);
+    } catch (...) {
+        // The line is lost, not left half-made in front of the next one.
+        log.pending.clear();
+        throw;
     }
 }
 
@@ -125,6 +135,14 @@ CLogData::~CLogData() {
     if (!TracingEnabled()) return;
     try {
         Emit(exitFlag_ == 1 ? kPrefixExiting : kPrefixAbnormalExit, std::wstring(), scope_);
+    } catch (...) {
+        ReportFailure();
+    }
+}
+
+void CLogData::SetPrefix(const wchar_t* prefix) noexcept {
+    try {
+        prefix_ = prefix ? prefix : L"";
     } catch (...) {
         ReportFailure();
     }

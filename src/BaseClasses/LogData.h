@@ -45,7 +45,8 @@ public:
     CLogData(const CLogData&) = delete;
     CLogData& operator=(const CLogData&) = delete;
 
-    void SetPrefix(const wchar_t* prefix) { prefix_ = prefix ? prefix : L""; }
+    // A prefix that cannot be copied leaves the one before; nothing propagates.
+    void SetPrefix(const wchar_t* prefix) noexcept;
 
     template <typename... Args>
     void Log(const wchar_t* format, const Args&... args) {

@@ -55,6 +55,15 @@ void CLoggerThread::Quit() {
     if (ending.joinable()) ending.join();
 }
 
+// A line that cannot be written (memory runs out while it is formatted or
+// converted) is lost; the thread, and the process with it, goes on.
+void CLoggerThread::HandleLine(const Message& message) noexcept {
+    try {
+        handler_(message.text, message.threadId);
+    } catch (...) {
+    }
+}
+
 void CLoggerThread::Run() {
     kx::platform::ComInitializeMultithreaded();
     for (;;) {
@@ -65,7 +74,7 @@ void CLoggerThread::Run() {
             message = std::move(queue_.front());
             queue_.pop_front();
         }
-        if (message.id == kLogLineMessage) handler_(message.text, message.threadId);
+        if (message.id == kLogLineMessage) HandleLine(message);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             ++done_;

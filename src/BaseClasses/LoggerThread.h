@@ -1,6 +1,7 @@
 #pragma once
 // The diagnostic log's writer thread: receives log lines from every thread
 // through its queue and hands them, in arrival order, to the line handler.
+// An exception of the handler ends only the line it was handling.
 
 #include <atomic>
 #include <condition_variable>
@@ -44,6 +45,7 @@ private:
     };
 
     void Run();
+    void HandleLine(const Message& message) noexcept;
 
     LineHandler handler_;
     std::mutex mutex_;

@@ -121,13 +121,31 @@ void CXMLAlertLog::SendLoop() {
     sendLoopEnded_ = 1;
 }
 
-void CXMLAlertLog::AddItem(std::unique_ptr<CXMLAlertLogItem> item) {
-    if (!item) return;
+uint64_t CXMLAlertLog::AddItem(std::unique_ptr<CXMLAlertLogItem> item) {
+    if (!item) return 0;
     const std::size_t bytes = item->MemoryBytes();
     std::lock_guard<std::mutex> guard(queueLock_);
+    const uint64_t ordinal = nextOrdinal_++;
+    item->Ordinal = ordinal;
     queuedBytes_ += bytes;
     queue_.push_back(std::move(item));
     if (cacheUnwritable_ && queuedBytes_ > kMaxQueuedBytes) DropOverflow();
+    return ordinal;
+}
+
+CXMLAlertLog::HeldItems CXMLAlertLog::GetHeldItems() {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    HeldItems held;
+    held.oldestHeld = inFlightOldest_ != 0 ? inFlightOldest_
+                      : queue_.empty()     ? 0
+                                           : queue_.front()->Ordinal;
+    held.lowestDropped = lowestDropped_;
+    return held;
+}
+
+void CXMLAlertLog::SetItemsWrittenCallback(std::function<void()> callback) {
+    std::lock_guard<std::mutex> flushing(flushLock_);
+    itemsWritten_ = std::move(callback);
 }
 
 // A burst is written as soon as it holds about a cache file's worth rather
@@ -152,6 +170,7 @@ std::size_t CXMLAlertLog::QueuedBytes() {
 void CXMLAlertLog::DropOverflow() {
     while (queuedBytes_ > kMaxQueuedBytes && queue_.size() > 1) {
         queuedBytes_ -= queue_.front()->MemoryBytes();
+        if (lowestDropped_ == 0) lowestDropped_ = queue_.front()->Ordinal;
         queue_.pop_front();
         ++droppedItems_;
     }
@@ -162,6 +181,7 @@ CXMLAlertLog::ItemQueue CXMLAlertLog::TakeQueue() {
     ItemQueue items;
     items.swap(queue_);
     queuedBytes_ = 0;
+    inFlightOldest_ = items.empty() ? 0 : items.front()->Ordinal;
     return items;
 }
 
@@ -172,14 +192,10 @@ void CXMLAlertLog::ReturnToQueue(ItemQueue& items) {
     std::lock_guard<std::mutex> guard(queueLock_);
     for (auto it = items.rbegin(); it != items.rend(); ++it) queue_.push_front(std::move(*it));
     items.clear();
+    inFlightOldest_ = 0;
     queuedBytes_ += bytes;
     cacheUnwritable_ = true;
     DropOverflow();
-}
-
-void CXMLAlertLog::MarkCacheWritable() {
-    std::lock_guard<std::mutex> guard(queueLock_);
-    cacheUnwritable_ = false;
 }
 
 void CXMLAlertLog::ReportDroppedItems() {
@@ -219,8 +235,16 @@ void CXMLAlertLog::WriteCacheFiles(ItemQueue& items) {
         }
         items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(count));
         createFailing_ = false;
-        MarkCacheWritable();
+        MarkWritten(items);
+        if (itemsWritten_) itemsWritten_();
     }
+}
+
+// The cache is writable again, and the items before `remaining` are safe.
+void CXMLAlertLog::MarkWritten(const ItemQueue& remaining) {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    cacheUnwritable_ = false;
+    inFlightOldest_ = remaining.empty() ? 0 : remaining.front()->Ordinal;
 }
 
 std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {

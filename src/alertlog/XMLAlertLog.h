@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,8 +62,18 @@ public:
     CXMLAlertLog(const CXMLAlertLog&) = delete;
     CXMLAlertLog& operator=(const CXMLAlertLog&) = delete;
 
-    // The alert item of a record that the definition selected, queued.
-    void BuildAlertItem(CEventLogEntry& record, CXMLEventDefinition& definition);
+    // Where the items an owner queued stand: the ordinal of the oldest one
+    // that is not yet in a cache file on the device (queued or being
+    // written; 0 when none is), and the lowest ordinal of one that was
+    // dropped (0 when none was). Ordinals count up from 1 in queue order.
+    struct HeldItems {
+        uint64_t oldestHeld = 0;
+        uint64_t lowestDropped = 0;
+    };
+
+    // The alert item of a record that the definition selected, queued;
+    // returns its ordinal.
+    uint64_t BuildAlertItem(CEventLogEntry& record, CXMLEventDefinition& definition);
     // The same item, not queued (for a preview of what would be sent).
     static std::unique_ptr<CXMLAlertLogItem> MakeAlertItem(CEventLogEntry& record,
                                                            CXMLEventDefinition& definition);
@@ -70,8 +81,14 @@ public:
     // "03/04/15 05:06:07" (month, day, two-digit year, 24-hour time).
     static std::wstring FormatLocalTime(int64_t seconds);
 
-    // Takes ownership of a fully built item and queues it.
-    void AddItem(std::unique_ptr<CXMLAlertLogItem> item);
+    // Takes ownership of a fully built item and queues it; returns its
+    // ordinal (0 for no item).
+    uint64_t AddItem(std::unique_ptr<CXMLAlertLogItem> item);
+    HeldItems GetHeldItems();
+    // Called after each cache file has reached the device, on the thread
+    // that flushed (the flush worker, or the destructor's final flush), so
+    // that an owner can move past what is now safe. Set before items flow.
+    void SetItemsWrittenCallback(std::function<void()> callback);
     // Writes the queue into as many new cache files as its size needs, in
     // queue order.
     void FlushToCache();
@@ -126,7 +143,7 @@ private:
     void DropOverflow();
     void ReportDroppedItems();
     bool QueueFillsAFile();
-    void MarkCacheWritable();
+    void MarkWritten(const ItemQueue& remaining);
     void WriteCacheFiles(ItemQueue& items);
     static std::size_t ItemsForOneFile(const ItemQueue& items);
     uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
@@ -138,6 +155,10 @@ private:
     std::size_t queuedBytes_ = 0;
     bool cacheUnwritable_ = false;  // the last flush failed: the queue is bounded
     std::size_t droppedItems_ = 0;
+    uint64_t nextOrdinal_ = 1;
+    uint64_t inFlightOldest_ = 0;  // the oldest item a flush has taken out of the queue
+    uint64_t lowestDropped_ = 0;
+    std::function<void()> itemsWritten_;
     std::mutex flushLock_;  // one flush at a time: the worker's or the final one
     std::wstring cacheDirectory_;
     std::atomic<int32_t> running_{1};

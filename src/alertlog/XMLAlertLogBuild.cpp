@@ -91,6 +91,6 @@ std::unique_ptr<CXMLAlertLogItem> CXMLAlertLog::MakeAlertItem(CEventLogEntry& re
     return item;
 }
 
-void CXMLAlertLog::BuildAlertItem(CEventLogEntry& record, CXMLEventDefinition& definition) {
-    AddItem(MakeAlertItem(record, definition));
+uint64_t CXMLAlertLog::BuildAlertItem(CEventLogEntry& record, CXMLEventDefinition& definition) {
+    return AddItem(MakeAlertItem(record, definition));
 }

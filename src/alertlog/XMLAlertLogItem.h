@@ -60,4 +60,7 @@ public:
     std::wstring EventDump;
     std::vector<std::unique_ptr<CXMLAlertLogPropertyItem>> Properties;
     uint32_t Marker = kMarker;
+    // Its place among the items an alert log has queued (1 for the first);
+    // set by AddItem, never written to a cache file.
+    uint64_t Ordinal = 0;
 };

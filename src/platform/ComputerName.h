@@ -8,5 +8,9 @@
 namespace kx::platform {
 
 std::wstring GetLocalComputerName();
+// The computer's DNS domain (GetComputerNameExW, ComputerNamePhysicalDnsDomain,
+// 256 characters); empty when it has none. Linux: what follows the first dot
+// of the host's canonical name; $KX_DNS_DOMAIN overrides it.
+std::wstring GetLocalDnsDomain();
 
 }  // namespace kx::platform

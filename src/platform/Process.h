@@ -25,6 +25,10 @@ uint32_t GetCurrentThreadIdentifier();
 // The calling thread's last platform error code (GetLastError). On Linux the
 // ports set it when they fail, in the Win32 error language.
 uint32_t GetLastErrorCode();
+// The agent stays out of the user's way: the process at idle priority
+// (SetPriorityClass 0x40) and the calling thread below normal
+// (SetThreadPriority -1). Linux: every thread of the process at nice 19.
+void LowerProcessPriority();
 void SetLastErrorCode(uint32_t code);
 
 }  // namespace kx::platform

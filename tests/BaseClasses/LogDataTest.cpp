@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "BaseClasses/LoggerThread.h"
+#include "FailingAllocator.h"
 #include "TempDirectory.h"
 #include "common/Format.h"
 #include "common/ManualClock.h"
@@ -15,6 +19,20 @@
 namespace {
 
 constexpr const wchar_t* kSource = L"..\\tests\\LogDataTest.cpp";
+
+// The writer thread stamps each line with the local time: a clock that
+// throws there makes the writing of a line fail.
+class CFailingLocalTimeClock : public CManualClock {
+public:
+    kx::SystemTime GetLocalTime() override {
+        if (failures.load() > 0) {
+            --failures;
+            throw std::bad_alloc();
+        }
+        return CManualClock::GetLocalTime();
+    }
+    std::atomic<int> failures{0};
+};
 
 // Each test gets its own "executable folder", so the log lands there.
 class LogDataTest : public ::testing::Test {
@@ -37,7 +55,7 @@ protected:
     }
 
     CTempDirectory dir_;
-    CManualClock clock_;
+    CFailingLocalTimeClock clock_;
     CScopedClock installed_{clock_};
 };
 
@@ -171,4 +189,44 @@ TEST_F(LogDataTest, TextOutsideAsciiIsWrittenInTheAnsiCodePage) {
 #else
     EXPECT_NE(LogBytes().find("caf\xC3\xA9 \r\n"), std::string::npos);
 #endif
+}
+
+TEST_F(LogDataTest, ALineThatFailsOnTheWriterThreadIsLostAndTheNextIsWritten) {
+    ASSERT_TRUE(InitDiagnosticLog(4));
+    clock_.failures = 1;
+    LogMessage(kSource, __LINE__, kLogError, L"lost");
+    LogMessage(kSource, __LINE__, kLogError, L"written");
+    CloseDiagnosticLog();
+    EXPECT_EQ(clock_.failures.load(), 0) << "the first line met the failure";
+    EXPECT_EQ(LogBytes(), "09:05:07.042 " + ThreadTag() + "      ***Error:  written \r\n");
+}
+
+TEST_F(LogDataTest, APrefixThatCannotBeCopiedDoesNotPropagate) {
+    ASSERT_TRUE(InitDiagnosticLog(4));
+    {
+        CLogData record(kSource, __LINE__);
+        record.level = kLogError;
+        FailNextAllocations(1);
+        EXPECT_NO_THROW(record.SetPrefix(L"***Error: with a long tail"));
+        EXPECT_EQ(PendingAllocationFailures(), 0) << "the copy met the failure";
+        record.SetPrefix(kPrefixError);
+        record.Log(L"next");
+    }
+    CloseDiagnosticLog();
+    EXPECT_NE(LogBytes().find("      ***Error:  next \r\n"), std::string::npos);
+}
+
+TEST(LoggerThreadTest, AHandlerThatThrowsEndsOnlyItsLine) {
+    std::vector<std::wstring> handled;
+    CLoggerThread writer([&](const std::wstring& text, uint32_t) {
+        if (text == L"first") throw std::bad_alloc();
+        handled.push_back(text);
+    });
+    ASSERT_TRUE(writer.Start());
+    writer.PostLine(L"first", 1);
+    writer.PostLine(L"second", 1);
+    writer.WaitUntilIdle();
+    EXPECT_TRUE(writer.IsRunning());
+    writer.Quit();
+    EXPECT_EQ(handled, std::vector<std::wstring>{L"second"});
 }

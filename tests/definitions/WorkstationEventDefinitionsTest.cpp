@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "RecordEntry.h"
 #include "TempDirectory.h"
 #include "common/Text.h"
 #include "definitions/WorkstationEventDefinitions.h"
@@ -280,7 +281,7 @@ TEST(WorkstationEventDefinitionsTest, RealisticDocumentLoadsCompletely) {
     CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
     EXPECT_EQ(set.LoadFromXml(text.c_str()), 0);
     EXPECT_EQ(set.GetSuccess(), 1);
-    ASSERT_EQ(set.GetDefinitions().size(), 23u);
+    ASSERT_EQ(set.GetDefinitions().size(), 25u);
     for (uint32_t code :
          {4720u, 4722u, 4723u, 4724u, 4725u, 4726u, 4738u, 4740u, 4767u, 4728u, 4729u,
           4732u, 4733u, 4756u, 4757u, 5136u, 5137u, 5139u, 5141u, 4719u, 1102u})
@@ -299,6 +300,54 @@ TEST(WorkstationEventDefinitionsTest, RealisticDocumentLoadsCompletely) {
     EXPECT_EQ(last.EventCode, 1102);
     EXPECT_EQ(last.EventSource, L"Microsoft-Windows-Eventlog");
     EXPECT_EQ(last.PropertyRules.back()->StoreInDatabase, 1);
+}
+
+// The code of the realistic definition that selects a record with these
+// strings, or "none".
+std::wstring SelectedCode(CWorkstationEventDefinitions& set, uint32_t eventId,
+                          std::vector<std::wstring> strings) {
+    CRecordEntry entry;
+    const CXMLEventDefinition* found = set.FindDefinition(&entry.Make(eventId, std::move(strings)));
+    return found ? found->EventDefinitionCode : L"none";
+}
+
+// The string rules are written for what the agent sees: Windows expands
+// "%%n" through the source's parameter file before a rule tests it, a
+// machine without that file leaves the reference as it stands.
+TEST(WorkstationEventDefinitionsTest, RealisticStringRulesSeeExpandedAndUnexpandedTexts) {
+    if (kx::platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's xmllite misreads UTF-16 documents longer than 8 KB";
+    CWorkstationEventDefinitions set{CWorkstationEventDefinitions::kWithoutRefresh};
+    ASSERT_EQ(set.LoadFromXml(ReadRealisticDocument()), 0);
+
+    std::vector<std::wstring> change(27, L"-");
+    change[1] = L"jane";
+    change[21] = L"0x10";
+    change[22] = L"0x10010";
+    for (const wchar_t* preauth :
+         {L"\r\n\t\t'Don't Require Preauth' - Enabled", L"\r\n\t\t%%2096"}) {
+        change[23] = preauth;
+        EXPECT_EQ(SelectedCode(set, 4738, change), L"WS4738P") << preauth;
+    }
+    change[23] = L"\r\n\t\t'Don't Require Preauth' - Disabled";
+    EXPECT_EQ(SelectedCode(set, 4738, change), L"WS4738");
+    change[1] = L"WS-0042$";  // computer accounts change all the time
+    EXPECT_EQ(SelectedCode(set, 4738, change), L"none");
+
+    std::vector<std::wstring> modified(15, L"-");
+    modified[8] = L"CN=Jane,OU=Sales,DC=example,DC=test";
+    modified[10] = L"user";
+    modified[11] = L"servicePrincipalName";
+    for (const wchar_t* operation : {L"Value Added", L"%%14674"}) {
+        modified[14] = operation;
+        EXPECT_EQ(SelectedCode(set, 5136, modified), L"WS5136SPN") << operation;
+    }
+    modified[11] = L"description";
+    EXPECT_EQ(SelectedCode(set, 5136, modified), L"WS5136B");
+    for (const wchar_t* operation : {L"Value Deleted", L"%%14675"}) {
+        modified[14] = operation;
+        EXPECT_EQ(SelectedCode(set, 5136, modified), L"none") << operation;
+    }
 }
 
 }  // namespace

@@ -8,6 +8,10 @@ of its own, waits until RootDSE answers, adds the objects the tests look up
 and writes what the tests need to know about them (GUIDs, SIDs, times) into
 "facts.txt" (one "key=value" line each, UTF-8).
 
+Options: --profile example|recorded (before the subcommand; default example)
+chooses the domain: example.test for the directory tests, offsec.lan for the
+recorded Security logs, with their domain SID and the objects they name.
+
 Subcommands:
   start --template DIR --state-dir DIR   provision if needed, copy, start, populate
   stop --state-dir DIR                   stops the server by its recorded PID
@@ -29,12 +33,28 @@ import subprocess
 import sys
 import time
 
-REALM = "EXAMPLE.TEST"
-BASE = "DC=example,DC=test"
 PASSWORD = "Korvex-Test-Passw0rd"
-USER = "Administrator@example.test"
 URI = "ldap://127.0.0.1"
-DELETED_OBJECTS = "<WKGUID=18e2ea80684f11d2b9aa00c04f79f805,%s>" % BASE
+# Two domains: "example" holds the objects the directory tests make up;
+# "recorded" is the domain of the recorded Security logs (tests/data/evtx),
+# with their domain SID, holding the objects those records name.
+PROFILES = {
+    "example": {"realm": "EXAMPLE.TEST", "domain": "EXAMPLE", "host": "dc1", "sid": None},
+    "recorded": {"realm": "OFFSEC.LAN", "domain": "OFFSEC", "host": "rootdc1",
+                 "sid": "S-1-5-21-4230534742-2542757381-3142984815"},
+}
+REALM = BASE = USER = DELETED_OBJECTS = None
+
+
+def use_profile(name):
+    global REALM, BASE, USER, DELETED_OBJECTS
+    REALM = PROFILES[name]["realm"]
+    BASE = ",".join("DC=" + part.lower() for part in REALM.split("."))
+    USER = "Administrator@" + REALM.lower()
+    DELETED_OBJECTS = "<WKGUID=18e2ea80684f11d2b9aa00c04f79f805,%s>" % BASE
+
+
+use_profile("example")
 SHOW_DELETED = "!1.2.840.113556.1.4.417"
 GPO_NAME = "{5B0E6A52-2F7A-4A3E-9C1D-7E3B2A9C4D10}"
 GPO_DISPLAY_NAME = "Audit Workstations"
@@ -49,7 +69,7 @@ def log(message):
     sys.stderr.flush()
 
 
-def provision(template):
+def provision(template, profile):
     if os.path.exists(os.path.join(template, "provisioned-at")):
         return
     shutil.rmtree(template, ignore_errors=True)
@@ -60,8 +80,10 @@ def provision(template):
         os.makedirs(os.path.join(template, sub), exist_ok=True)
     subprocess.run(
         ["samba-tool", "domain", "provision", "-s", empty_conf, "--targetdir=" + template,
-         "--realm=" + REALM, "--domain=EXAMPLE", "--server-role=dc", "--host-name=dc1",
-         "--host-ip=127.0.0.1", "--dns-backend=NONE", "--use-rfc2307",
+         "--realm=" + REALM, "--domain=" + profile["domain"], "--server-role=dc",
+         "--host-name=" + profile["host"], "--host-ip=127.0.0.1"]
+        + (["--domain-sid=" + profile["sid"]] if profile["sid"] else [])
+        + [ "--dns-backend=NONE", "--use-rfc2307",
          "--adminpass=" + PASSWORD,
          "--option=interfaces = 127.0.0.1", "--option=bind interfaces only = yes",
          "--option=log file = %s/log/samba.log" % template,
@@ -83,11 +105,11 @@ def provision(template):
         f.write("%d\n" % time.time())
 
 
-def provision_once(template):
+def provision_once(template, profile):
     os.makedirs(os.path.dirname(template), exist_ok=True)
     with open(template + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        provision(template)
+        provision(template, profile)
 
 
 def copy_template(template, state):
@@ -229,6 +251,66 @@ def populate(state, facts):
     facts["leaver.dn"] = leaver
 
 
+# The objects that the recorded records name, with the GUIDs and SIDs they
+# carry there. An LDAP client may not choose an object's GUID or SID, so they
+# are added to the database itself, through Samba's own Python modules.
+RECORDED_OBJECTS = [
+    ("OU=OFFSEC-COMPANY", "organizationalUnit", {}),
+    ("OU=Test-OU,OU=OFFSEC-COMPANY", "organizationalUnit", {}),
+    ("CN=honey-pot1,OU=Test-OU,OU=OFFSEC-COMPANY", "user",
+     {"sAMAccountName": "honey-pot1", "guid": "259162F1-58E4-4EE9-9B9C-2BAF2A03D376", "rid": 1159}),
+    ("CN=hacker2,CN=Users", "user", {"sAMAccountName": "hacker2", "rid": 1242}),
+    ("CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "site", {}),
+    ("CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "serversContainer", {}),
+    ("CN=JUMP01,CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "server",
+     {"guid": "2CB2FA54-A21A-4E2F-B7AF-A82A56D9D690"}),
+]
+
+
+def add_recorded(args):
+    """Runs under the system's Python, which has Samba's modules."""
+    import ldb
+    from samba import ndr
+    from samba.auth import system_session
+    from samba.dcerpc import misc, security
+    from samba.param import LoadParm
+    from samba.samdb import SamDB
+    state = os.path.abspath(args.state_dir)
+    parameters = LoadParm()
+    parameters.load(os.path.join(state, "etc", "smb.conf"))
+    database = SamDB(url=os.path.join(state, "private", "sam.ldb"),
+                     session_info=system_session(), lp=parameters)
+    domain_sid = str(database.get_domain_sid())
+    for relative, object_class, extra in RECORDED_OBJECTS:
+        message = ldb.Message(ldb.Dn(database, relative + "," + BASE))
+        values = {"objectClass": object_class}
+        if "sAMAccountName" in extra:
+            values["sAMAccountName"] = extra["sAMAccountName"]
+        if "guid" in extra:
+            values["objectGUID"] = ndr.ndr_pack(misc.GUID(extra["guid"]))
+        if "rid" in extra:
+            values["objectSid"] = ndr.ndr_pack(security.dom_sid("%s-%d" % (domain_sid,
+                                                                            extra["rid"])))
+        for name, value in values.items():
+            message[name] = ldb.MessageElement(value, ldb.FLAG_MOD_ADD, name)
+        database.add(message, controls=["relax:0"])
+    return 0
+
+
+def populate_recorded(state, facts):
+    system_python = shutil.which("python3", path="/usr/bin") or "python3"
+    subprocess.run([system_python, os.path.abspath(__file__), "--profile", "recorded",
+                    "add-recorded", "--state-dir", state], check=True)
+    facts["base"] = BASE
+    for key, relative in (("honeypot", RECORDED_OBJECTS[2][0]), ("hacker2", RECORDED_OBJECTS[3][0]),
+                          ("jump01", RECORDED_OBJECTS[6][0])):
+        entry = search(relative + "," + BASE, "base", "(objectClass=*)",
+                       ["distinguishedName", "objectGUID", "whenCreated"])[0]
+        facts[key + ".dn"] = entry["distinguishedname"]
+        facts[key + ".guid"] = guid_text(entry["objectguid"])
+        facts[key + ".created"] = short_time(entry["whencreated"])
+
+
 def wait_until(moment):
     delay = moment - time.time()
     if delay > 0:
@@ -245,7 +327,8 @@ def start(args):
     state = os.path.abspath(args.state_dir)
     template = os.path.abspath(args.template)
     stop_recorded(state)
-    provision_once(template)
+    profile = PROFILES[args.profile]
+    provision_once(template, profile)
     copy_template(template, state)
     with open(os.path.join(template, "provisioned-at")) as f:
         wait_until(int(f.read()) + PROVISION_GAP_SECONDS)
@@ -256,7 +339,7 @@ def start(args):
              "passwordFile": password_file, "realm": REALM}
     try:
         start_samba(state)
-        populate(state, facts)
+        (populate_recorded if args.profile == "recorded" else populate)(state, facts)
     except Exception as error:  # leave nothing running behind a failed start
         log(str(error))
         stop_recorded(state)
@@ -314,6 +397,7 @@ def bulk(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--profile", choices=sorted(PROFILES), default="example")
     commands = parser.add_subparsers(dest="name", required=True)
     start_parser = commands.add_parser("start")
     start_parser.add_argument("--template", required=True)
@@ -329,7 +413,11 @@ def main():
     bulk_parser = commands.add_parser("bulk")
     bulk_parser.add_argument("--count", type=int, required=True)
     bulk_parser.set_defaults(function=bulk)
+    add_recorded_parser = commands.add_parser("add-recorded")
+    add_recorded_parser.add_argument("--state-dir", required=True)
+    add_recorded_parser.set_defaults(function=add_recorded)
     args = parser.parse_args()
+    use_profile(args.profile)
     return args.function(args)
 
 

@@ -1,9 +1,12 @@
 #include "platform/Process.h"
 
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "common/Text.h"
@@ -44,6 +47,18 @@ uint32_t GetLastErrorCode() {
 
 void SetLastErrorCode(uint32_t code) {
     t_lastError = code;
+}
+
+// Linux keeps a nice value per thread: the threads already running are
+// lowered one by one, and threads started later inherit it.
+void LowerProcessPriority() {
+    constexpr int kIdleNice = 19;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        const auto tid =
+            static_cast<id_t>(std::strtoul(task.path().filename().c_str(), nullptr, 10));
+        if (tid != 0) setpriority(PRIO_PROCESS, tid, kIdleNice);
+    }
 }
 
 }  // namespace kx::platform

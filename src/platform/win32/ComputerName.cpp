@@ -11,4 +11,12 @@ std::wstring GetLocalComputerName() {
     return std::wstring(buffer, size);
 }
 
+std::wstring GetLocalDnsDomain() {
+    wchar_t buffer[256] = {};
+    DWORD size = 256;
+    if (!GetComputerNameExW(ComputerNamePhysicalDnsDomain, buffer, &size)) return std::wstring();
+    buffer[255] = L'\0';
+    return std::wstring(buffer);  // up to the first NUL
+}
+
 }  // namespace kx::platform

@@ -48,4 +48,9 @@ void SetLastErrorCode(uint32_t code) {
     SetLastError(code);
 }
 
+void LowerProcessPriority() {
+    SetPriorityClass(GetCurrentProcess(), 0x40);  // IDLE_PRIORITY_CLASS
+    SetThreadPriority(GetCurrentThread(), -1);    // THREAD_PRIORITY_BELOW_NORMAL
+}
+
 }  // namespace kx::platform

@@ -1,0 +1,95 @@
+#pragma once
+// The spine of the agent: the event definitions, the alert log and the
+// collector of the local "Security" log. Every record the collector reads
+// comes through OnEventRecord; a record whose event code a definition carries
+// is matched and its alert item queued, and the number of the last record
+// that needs no further work is kept in the registry, so that the next start
+// goes on after it. The definitions are refreshed once an hour while records
+// arrive.
+//
+// The kept position never passes a record whose alert item is not yet in a
+// cache file on the device: a crash, a kill or a power loss may make the
+// next run read some records again (and send the alerts of at most one
+// flush twice), never skip one.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/EventLog.h"
+
+class CEventLogCollector;
+class CLookupCache;
+class CWorkstationEventDefinitions;
+class CXMLAlertLog;
+
+class CAuditPipeline {
+public:
+    static constexpr const wchar_t* kLogName = L"Security";
+    static constexpr int32_t kCollectionLimitDays = 14;
+    static constexpr uint32_t kSwitchCheckInterval = 60000;           // 1 minute
+    static constexpr uint32_t kPositionSaveInterval = 10000;          // 10 seconds
+    static constexpr uint32_t kDefinitionsRefreshInterval = 3600000;  // 1 hour
+
+    // Loads the definitions (downloading them where needed), starts the
+    // alert log and begins collecting.
+    CAuditPipeline();
+    // Stops collecting, then flushes and stops the alert log.
+    ~CAuditPipeline();
+    CAuditPipeline(const CAuditPipeline&) = delete;
+    CAuditPipeline& operator=(const CAuditPipeline&) = delete;
+
+    // The collector's record callback; context is the pipeline. 1 when the
+    // record went through ProcessEventRecord, 0 while the agent is disabled.
+    static int OnEventRecord(const void* record, void* context);
+    int ProcessEventRecord(const void* record);
+    // Switches logon auditing on in the local audit policy where it is off.
+    void EnsureLogonAuditing();
+
+    const std::wstring& GetModuleDirectory() const { return moduleDirectory_; }
+
+protected:
+    // For tests: an alert log and event log of the test's choosing, and
+    // collection begun only when asked for.
+    CAuditPipeline(std::unique_ptr<CXMLAlertLog> alertLog, kx::platform::IEventLog& eventLog,
+                   bool beginCollecting);
+    CXMLAlertLog& AlertLog() { return *alertLog_; }
+    CWorkstationEventDefinitions& Definitions() { return *definitions_; }
+
+private:
+    struct PendingAlert {
+        uint64_t ordinal;
+        uint32_t recordNumber;
+    };
+
+    void Start(bool beginCollecting);
+    int HandleRecord(const void* record);
+    void QueueAlert(const void* record, uint32_t recordNumber);
+    // Under positionLock_: the last record number that may be kept.
+    uint32_t SafePosition();
+    void SavePosition();
+    void OnItemsWritten();
+
+    std::wstring moduleDirectory_;
+    std::unique_ptr<CWorkstationEventDefinitions> definitions_;
+    std::unique_ptr<CXMLAlertLog> alertLog_;
+    CXMLAlertLog* alertLogView_ = nullptr;  // valid through the alert log's own destructor
+    std::unique_ptr<CEventLogCollector> collector_;
+    std::unique_ptr<CLookupCache> lookups_;  // used on the collector's thread
+    std::wstring computerName_;
+    std::wstring dnsDomain_;
+    int32_t enabled_ = 0;
+    uint32_t lastDefinitionsRefresh_ = 0;
+    uint32_t lastRecordNumberSave_ = 0;
+    uint32_t lastEnableSwitchCheck_ = 0;
+
+    // Shared with the alert log's flush thread.
+    std::mutex positionLock_;
+    std::deque<PendingAlert> pending_;  // queued alerts not yet on the device, oldest first
+    uint32_t lastSeen_ = 0;             // the last record handled
+    bool stuck_ = false;  // an alert was dropped: the position stays before it this run
+    uint32_t stuckPosition_ = 0;
+    uint32_t savedPosition_ = 0;
+};

@@ -1,0 +1,47 @@
+#include "FailingAllocator.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+thread_local int pendingFailures = 0;
+
+}  // namespace
+
+void FailNextAllocations(int count) {
+    pendingFailures = count;
+}
+
+int PendingAllocationFailures() {
+    return pendingFailures;
+}
+
+void* operator new(std::size_t size) {
+    if (pendingFailures > 0) {
+        --pendingFailures;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
