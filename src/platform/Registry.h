@@ -107,6 +107,9 @@ uint32_t RegistryDeleteValue(RegistryKeyHandle key, const std::wstring& name);
 // gives the local root; on Linux any other computer answers 53.
 uint32_t RegistryConnect(const std::wstring& machine, RegistryKeyHandle predefined,
                          RegistryKeyHandle* result);
+// RegFlushKey. Linux writes every change through to its file at once, so
+// there it only checks the handle.
+uint32_t RegistryFlushKey(RegistryKeyHandle key);
 // RegCloseKey. Closing a predefined root does nothing and succeeds.
 uint32_t RegistryCloseKey(RegistryKeyHandle key);
 

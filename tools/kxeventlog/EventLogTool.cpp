@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/EventLogRecord.h"
+#include "BaseClasses/LookupCache.h"
 #include "RecordPrinter.h"
 #include "ToolArguments.h"
 #include "ToolError.h"
@@ -278,6 +280,8 @@ void CEventLogTool::List(const CToolArguments& arguments) {
     const uint64_t max = arguments.Number(L"max", 0, 0xFFFFFFFF).value_or(UINT64_MAX);
     EventLogHandle log = OpenLog(logName);
     CRecordPrinter printer(out_, arguments.Flag(L"json"));
+    // The texts come from the message files the sources registered.
+    CLookupCache lookups;
     std::vector<uint8_t> buffer(kFirstListBuffer);
     uint64_t printed = 0;
     bool seek = from.has_value();
@@ -304,7 +308,10 @@ void CEventLogTool::List(const CToolArguments& arguments) {
             CEventLogRecord record(buffer.data() + at, read - at);
             if (!record.IsValid())
                 throw CToolError(kExitFailure, L"the log returned a damaged record");
-            printer.Print(record);
+            CEventLogEntry entry(lookups.LocalComputerName(), L"", logName, record.Bytes(), false,
+                                 lookups);
+            const std::wstring message = entry.GetMessageText();
+            printer.Print(record, &message);
             at += record.Length();
         }
     }

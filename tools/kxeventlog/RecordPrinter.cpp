@@ -102,7 +102,8 @@ void CRecordPrinter::End() {
     if (json_) Write(printed_ ? "\n]\n" : "]\n");
 }
 
-void CRecordPrinter::Print(const CEventLogRecord& record) {
+void CRecordPrinter::Print(const CEventLogRecord& record, const std::wstring* message) {
+    message_ = message;
     std::optional<EventLogRecordFields> fields = record.ReadFields();
     if (!fields)
         throw CToolError(kExitFailure, kx::Format(L"record %u is damaged: its offsets or lengths "
@@ -135,6 +136,13 @@ void CRecordPrinter::PrintText(const EventLogRecordFields& f) {
         text += kx::Format(L"  String %u:%s%s\n", i + 1, i + 1 < 10 ? L"       " : L"      ",
                            Visible(f.strings[i]));
     if (!f.data.empty()) text += kx::Format(L"  Data:           %s\n", Hex(f.data));
+    if (message_) {
+        std::wstring message = *message_;
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+            message.pop_back();
+        }
+        text += kx::Format(L"  Message:        %s\n", Visible(message));
+    }
     Write(kx::WideToUtf8(text) + "\n");
 }
 
@@ -155,6 +163,8 @@ void CRecordPrinter::PrintJson(const EventLogRecordFields& f) {
     out += ", \"strings\": [";
     for (std::size_t i = 0; i < f.strings.size(); ++i)
         out += (i ? ", " : "") + JsonString(f.strings[i]);
-    out += "], \"data\": \"" + Hex(f.data) + "\"}";
+    out += "], \"data\": \"" + Hex(f.data) + "\"";
+    if (message_) out += ", \"message\": " + JsonString(*message_);
+    out += "}";
     Write(out);
 }

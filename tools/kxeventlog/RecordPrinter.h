@@ -9,8 +9,9 @@ class CRecordPrinter {
 public:
     CRecordPrinter(std::FILE* out, bool json) : out_(out), json_(json) {}
     void Begin();
-    // Throws CToolError when the record lies about its parts.
-    void Print(const CEventLogRecord& record);
+    // Throws CToolError when the record lies about its parts. message: the
+    // record's text from its source's message file, when known.
+    void Print(const CEventLogRecord& record, const std::wstring* message = nullptr);
     void End();
 
     static std::string JsonString(const std::wstring& text);
@@ -25,4 +26,5 @@ private:
     std::FILE* out_;
     bool json_;
     int printed_ = 0;
+    const std::wstring* message_ = nullptr;
 };

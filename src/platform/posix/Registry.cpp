@@ -271,6 +271,11 @@ uint32_t RegistryConnect(const std::wstring& machine, RegistryKeyHandle predefin
     return 0;
 }
 
+uint32_t RegistryFlushKey(RegistryKeyHandle handle) {
+    OpenedKey key;
+    return Resolve(handle, &key);
+}
+
 uint32_t RegistryCloseKey(RegistryKeyHandle handle) {
     if (!PredefinedRegistryKeyName(handle).empty()) return 0;
     std::unique_ptr<OpenedKey> closed;  // released outside the lock

@@ -113,6 +113,10 @@ uint32_t RegistryConnect(const std::wstring& machine, RegistryKeyHandle predefin
     return Code(status);
 }
 
+uint32_t RegistryFlushKey(RegistryKeyHandle key) {
+    return Code(RegFlushKey(ToHkey(key)));
+}
+
 uint32_t RegistryCloseKey(RegistryKeyHandle key) {
     return Code(RegCloseKey(ToHkey(key)));
 }
