@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t length = kx::eventlog::ReadUInt32LE(data);
     std::vector<uint8_t> record(data, data + length);
     CLookupCache lookups;
-    CEventLogEntry entry(L"WS01", L"corp.example.test", L"Security", record.data(), false,
-                         lookups);
+    CEventLogEntry entry(L"WS01", L"corp.example.test", L"Security", record.data(), false, lookups);
     kx::fuzz::ReadWholeEntry(entry);
     return 0;
 }

@@ -22,8 +22,7 @@ void CheckWholeRecords(const std::vector<uint8_t>& buffer, uint32_t bytesRead) {
     KX_FUZZ_CHECK(bytesRead <= buffer.size());
     uint32_t offset = 0;
     while (offset < bytesRead) {
-        KX_FUZZ_CHECK(kx::eventlog::CheckRecordBounds(buffer.data() + offset,
-                                                      bytesRead - offset) ==
+        KX_FUZZ_CHECK(kx::eventlog::CheckRecordBounds(buffer.data() + offset, bytesRead - offset) ==
                       kx::eventlog::RecordBounds::kWhole);
         offset += kx::eventlog::ReadUInt32LE(buffer.data() + offset);
     }
@@ -34,8 +33,9 @@ void ReadSequentially(IEventLog& log, EventLogHandle handle, uint32_t bufferSize
     for (int reads = 0; reads < 64; ++reads) {
         uint32_t bytesRead = 0;
         uint32_t bytesNeeded = 0;
-        if (log.Read(handle, kx::platform::kEventLogSequentialRead | kx::platform::kEventLogForwardsRead,
-                     0, buffer.data(), bufferSize, &bytesRead, &bytesNeeded)) {
+        if (log.Read(handle,
+                     kx::platform::kEventLogSequentialRead | kx::platform::kEventLogForwardsRead, 0,
+                     buffer.data(), bufferSize, &bytesRead, &bytesNeeded)) {
             CheckWholeRecords(buffer, bytesRead);
             continue;
         }
@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::remove(folder / "previous.evt", ignored);
     std::filesystem::create_hard_link(path, folder / "previous.evt", ignored);
     const std::filesystem::path fresh = folder / "fresh.evt";
-    kx::fuzz::WriteFuzzFile(fresh, std::string_view(reinterpret_cast<const char*>(data) + 2,
-                                                    size - 2));
+    kx::fuzz::WriteFuzzFile(fresh,
+                            std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2));
     std::filesystem::create_directories(path.parent_path());
     std::filesystem::rename(fresh, path);
 

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckMatch(matcher, text, context, from);
     }
     std::vector<std::wstring> results;
-    CPatternMatcher::FindAllCaptures(first.c_str(), caseSensitive, 1 + (flags >> 6), text,
-                                     results, flags & 2);
+    CPatternMatcher::FindAllCaptures(first.c_str(), caseSensitive, 1 + (flags >> 6), text, results,
+                                     flags & 2);
     return 0;
 }

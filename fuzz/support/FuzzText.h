@@ -19,15 +19,16 @@ inline std::wstring DecodeFuzzText(std::string_view bytes, uint8_t selector) {
             return kx::Utf16LEToWide(bytes.data(), bytes.size());
         default: {
             std::wstring text;
-            for (char c : bytes) text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+            for (char c : bytes)
+                text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
             return text;
         }
     }
 }
 
 // Stops the run when a reader breaks a promise that its interface makes.
-#define KX_FUZZ_CHECK(condition) \
-    do {                         \
+#define KX_FUZZ_CHECK(condition)            \
+    do {                                    \
         if (!(condition)) __builtin_trap(); \
     } while (0)
 

@@ -124,8 +124,8 @@ TEST(RegFileTest, RefusesNamesThatWritingBackWouldChange) {
                kx::WideToUtf16LE(L"Windows Registry Editor Version 5.00\r\n\r\n" + body);
     };
     const std::wstring surrogate(1, static_cast<wchar_t>(0xDDFF));
-    EXPECT_EQ(ParseError(utf16File(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + surrogate + L"]\r\n")).line,
-              3);
+    EXPECT_EQ(
+        ParseError(utf16File(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + surrogate + L"]\r\n")).line, 3);
     EXPECT_EQ(ParseError(utf16File(L"[K]\r\n\"v" + surrogate + L"\"=dword:1\r\n")).line, 4);
     EXPECT_EQ(ParseError(utf16File(std::wstring(L"[K\0K]\r\n", 7))).line, 3);
     EXPECT_EQ(ParseError(utf16File(L"[K]\r\n\"tab\there\"=dword:1\r\n")).line, 4);
