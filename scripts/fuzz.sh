@@ -5,11 +5,12 @@
 # The seeds of fuzz/corpus/<name>/ stay as they are; what a run learns goes
 # to build/linux-fuzz/corpus/<name>/, and a crash, hang or leak to
 # build/linux-fuzz/artifacts/<name>/. Each run's figures go to
-# build/linux-fuzz/logs/<name>.log; the last lines of each are printed.
-# Exits 1 when any target found something. FUZZ_KEEP_GOING=1 (for long
-# runs) lets a target go on after a finding, in one forked worker, and keep
-# every finding's input. FUZZ_OUT=folder puts corpus, artifacts and logs
-# there instead of the build folder.
+# build/linux-fuzz/logs/<name>.log; one line per target is printed.
+# Exits 1 when any target found something.
+#   FUZZ_KEEP_GOING=1  (long runs) a target that found something starts
+#                      again until its time is used up; every finding's
+#                      input is kept.
+#   FUZZ_OUT=folder    corpus, artifacts and logs go there instead.
 set -u
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
@@ -23,37 +24,54 @@ if [ -z "$targets" ]; then
     done
 fi
 
-failed=""
-for name in $targets; do
-    binary="$build/fuzz/fuzz_$name"
-    if [ ! -x "$binary" ]; then
-        echo "fuzz $name: $binary is missing (cmake --build --preset linux-fuzz)"
-        failed="$failed $name"
-        continue
-    fi
-    mkdir -p "$out/corpus/$name" "$out/artifacts/$name" "$out/logs"
-    before=$(find "$out/artifacts/$name" -type f | wc -l)
-    keep=""
-    [ "${FUZZ_KEEP_GOING:-0}" = 1 ] &&
-        keep="-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1"
+# One libFuzzer process for the given seconds; its output is appended to
+# the target's log.
+run_once() {
+    name=$1
+    limit=$2
     dict=""
     [ -f "fuzz/dict/$name.dict" ] && dict="-dict=fuzz/dict/$name.dict"
     # -timeout: one input that runs this long is a hang; -rss_limit_mb: one
     # that takes this much memory is a flood the reader let in.
     # shellcheck disable=SC2086
-    nice -n 19 "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=65536 -print_final_stats=1 $dict $keep \
+    nice -n 19 "$build/fuzz/fuzz_$name" -max_total_time="$limit" -timeout=10 \
+        -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 $dict \
         -artifact_prefix="$out/artifacts/$name/" \
-        "$out/corpus/$name" "fuzz/corpus/$name" >"$out/logs/$name.log" 2>&1
-    status=$?
-    summary=$(grep -E '^#[0-9]+.*cov:' "$out/logs/$name.log" | tail -1)
-    execs=$(grep -E '^stat::number_of_executed_units' "$out/logs/$name.log" | awk '{print $2}')
-    rate=$(grep -E '^stat::average_exec_per_sec' "$out/logs/$name.log" | awk '{print $2}')
-    echo "fuzz $name: ${seconds}s, ${execs:-?} runs, ${rate:-?}/s, $summary"
+        "$out/corpus/$name" "fuzz/corpus/$name" >>"$out/logs/$name.log" 2>&1
+}
+
+failed=""
+for name in $targets; do
+    if [ ! -x "$build/fuzz/fuzz_$name" ]; then
+        echo "fuzz $name: $build/fuzz/fuzz_$name is missing (cmake --build --preset linux-fuzz)"
+        failed="$failed $name"
+        continue
+    fi
+    mkdir -p "$out/corpus/$name" "$out/artifacts/$name" "$out/logs"
+    : >"$out/logs/$name.log"
+    before=$(find "$out/artifacts/$name" -type f | wc -l)
+    start=$(date +%s)
+    status=0
+    runs=0
+    executions=0
+    while :; do
+        elapsed=$(($(date +%s) - start))
+        [ "$elapsed" -lt "$seconds" ] || break
+        run_once "$name" $((seconds - elapsed)) || status=$?
+        runs=$((runs + 1))
+        last=$(grep -E '^stat::number_of_executed_units' "$out/logs/$name.log" | tail -1)
+        executions=$((executions + ${last##* }))
+        [ "$status" -eq 0 ] || [ "${FUZZ_KEEP_GOING:-0}" = 1 ] || break
+        [ "$status" -eq 0 ] && break
+        [ "$runs" -lt 50 ] || break
+    done
+    elapsed=$(($(date +%s) - start))
+    summary=$(grep -E '^#[0-9]+.*cov:' "$out/logs/$name.log" | tail -1 | sed 's/^#[0-9]*[[:space:]]*//')
     found=$(($(find "$out/artifacts/$name" -type f | wc -l) - before))
+    echo "fuzz $name: ${elapsed}s, $executions runs, $((executions / (elapsed > 0 ? elapsed : 1)))/s, $found found, $summary"
     if [ "$status" -ne 0 ] || [ "$found" -gt 0 ]; then
-        echo "fuzz $name: FOUND SOMETHING (exit $status), see $out/logs/$name.log:"
-        grep -E 'ERROR|SUMMARY|Test unit written|runtime error' "$out/logs/$name.log" | head -5
+        echo "fuzz $name: FOUND SOMETHING, see $out/logs/$name.log:"
+        grep -E '^SUMMARY|Test unit written' "$out/logs/$name.log" | sort | uniq -c | head -10
         failed="$failed $name"
     fi
 done
