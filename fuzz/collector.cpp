@@ -70,7 +70,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kx::fuzz::FuzzMachineFolder();
-    static CFakeDirectory directory;
+    CFakeDirectory directory;  // per input: it writes down every request
     static CManualClock clock;
     static CScopedClock installed{clock};
     CFakeEventLog log;

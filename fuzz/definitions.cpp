@@ -42,7 +42,7 @@ std::vector<uint8_t> RecordFor(const CXMLEventDefinition& definition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kx::fuzz::FuzzMachineFolder();
-    static CFakeDirectory directory;
+    CFakeDirectory directory;  // per input: it writes down every request
     if (size == 0) return 0;
     std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::wstring text = kx::fuzz::DecodeFuzzText(bytes, data[0]);

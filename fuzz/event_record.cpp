@@ -35,7 +35,7 @@ void CheckRebuilds(const EventLogRecordFields& fields) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kx::fuzz::FuzzMachineFolder();
-    static CFakeDirectory directory;
+    CFakeDirectory directory;  // per input: it writes down every request
     CEventLogRecord view(data, size);
     (void)view.ClippedSourceName();
     (void)view.ClippedStrings();
