@@ -13,6 +13,12 @@ if(KX_SANITIZE STREQUAL "address")
 elseif(KX_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+elseif(KX_SANITIZE STREQUAL "fuzzer")
+  # libFuzzer's coverage everywhere, with AddressSanitizer and UBSan; only the
+  # fuzz targets link libFuzzer's main (-fsanitize=fuzzer, fuzz/CMakeLists.txt).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT KX_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "KX_SANITIZE must be address, thread or empty")
+  message(FATAL_ERROR "KX_SANITIZE must be address, thread, fuzzer or empty")
 endif()

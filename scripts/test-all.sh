@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds every preset and runs every test: Linux (plain, AddressSanitizer with
 # UndefinedBehaviorSanitizer, ThreadSanitizer) and the Windows x64 build under
-# Wine; the Windows x86 build is compiled only (no 32-bit Wine here).
+# Wine; the Windows x86 build is compiled only (no 32-bit Wine here). Last,
+# every fuzz target of linux-fuzz runs briefly on its corpus (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -16,7 +17,7 @@ run() {
     "$@" || failed="$failed\n  $*"
 }
 run scripts/check-format.sh
-for preset in linux linux-asan linux-tsan windows-x64 windows-x86; do
+for preset in linux linux-asan linux-tsan windows-x64 windows-x86 linux-fuzz; do
     run cmake --preset "$preset" >/dev/null
     run cmake --build --preset "$preset"
 done
@@ -24,6 +25,9 @@ for preset in linux linux-asan linux-tsan windows-x64; do
     run ctest --preset "$preset"
 done
 WINEPREFIX="$PWD/build/windows-x64/wineprefix" wineserver -k 2>/dev/null || true
+# 8 seconds per target, about two minutes in all: enough to catch a reader
+# that breaks on its own seeds or on what they mutate into at once.
+run scripts/fuzz.sh 8
 
 if [ -n "$failed" ]; then
     printf "FAILED:$failed\n"

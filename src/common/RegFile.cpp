@@ -12,6 +12,8 @@ constexpr uint32_t kTypeString = 1;
 constexpr uint32_t kTypeBinary = 3;
 constexpr uint32_t kTypeDword = 4;
 constexpr std::size_t kWrapColumn = 77;  // the registry editor's line width, less ",\"
+constexpr const wchar_t* kNameNotWritable =
+    L"a key or value name cannot hold control characters or unpaired surrogates";
 
 // ---- reading ----
 
@@ -144,6 +146,9 @@ bool CRegFileReader::ReadSection(std::wstring_view text) {
         text.remove_prefix(1);
     }
     if (text.empty()) return Fail(L"a key line names no key");
+    // The file is written back in UTF-8: a name it cannot hold would come back
+    // as another key.
+    if (!IsRegFileName(text)) return Fail(kNameNotWritable);
     key.path.assign(text);
     inRemovedKey_ = key.remove;
     keys_->push_back(std::move(key));
@@ -160,6 +165,7 @@ bool CRegFileReader::ReadValue(std::wstring_view text) {
     } else if (!ParseQuoted(text, &value.name, &rest, &message_)) {
         return false;
     }
+    if (!IsRegFileName(value.name)) return Fail(kNameNotWritable);
     rest = TrimLeft(rest);
     if (rest.empty() || rest.front() != L'=') return Fail(L"a value name must be followed by =");
     if (!ReadData(TrimLeft(rest.substr(1)), &value)) return false;

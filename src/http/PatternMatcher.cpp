@@ -1,6 +1,7 @@
 #include "http/PatternMatcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -160,9 +161,15 @@ private:
             return negation;
         }
         auto item = ParseAtom();
+        // Each repetition wraps the item once more ("a++++"), so each counts
+        // towards the nesting that compiling and freeing the tree recurse through.
+        int repetitions = 0;
         while (!AtEnd() && (Peek() == L'*' || Peek() == L'+' || Peek() == L'?')) {
+            Enter();
+            ++repetitions;
             item = ParseRepetition(std::move(item));
         }
+        depth_ -= repetitions;
         return item;
     }
 
@@ -337,6 +344,9 @@ struct Instruction {
 };
 
 struct CPatternMatcher::Program {
+    // Tells the programs of a matcher apart, so that a context prepared for
+    // an earlier Parse (sized for its splits) is never taken for this one.
+    uint64_t serial = NextSerial();
     std::vector<Instruction> code;
     std::vector<CharClass> classes;
     int groupCount = 0;
@@ -347,6 +357,11 @@ struct CPatternMatcher::Program {
     bool memoised = true;
     bool hasFirstChar = false;
     wchar_t firstChar = 0;
+
+    static uint64_t NextSerial() {
+        static std::atomic<uint64_t> last{0};
+        return ++last;
+    }
 
     uint32_t Emit(Op op, uint32_t a = 0, uint32_t b = 0) {
         code.push_back({op, a, b, 0});
@@ -681,11 +696,11 @@ int CPatternMatcher::Parse(const wchar_t* pattern, bool caseSensitive) {
 }
 
 void CPatternMatcher::Prepare(std::wstring_view text, CMatchContext& context) const {
-    if (context.owner_ == this && context.textData_ == text.data() &&
+    if (context.program_ == program_->serial && context.textData_ == text.data() &&
         context.textSize_ == text.size()) {
         return;
     }
-    context.owner_ = this;
+    context.program_ = program_->serial;
     context.textData_ = text.data();
     context.textSize_ = text.size();
     context.lowered_ = program_->caseSensitive ? std::wstring() : kx::ToLower(text);

@@ -50,8 +50,8 @@ public:
     static constexpr uint64_t kBackReferenceStepBudget = 10'000'000;
 
     // The state of matching one text: captures of the last match and what the
-    // engine has learnt about the text. A context serves one text; give it a
-    // different text and it starts afresh.
+    // engine has learnt about the text. A context serves one text and one parsed
+    // pattern; give it another of either and it starts afresh.
     class CMatchContext {
     public:
         static constexpr std::size_t kUnset = static_cast<std::size_t>(-1);
@@ -68,7 +68,7 @@ public:
 
     private:
         friend class CPatternMatcher;
-        const void* owner_ = nullptr;
+        uint64_t program_ = 0;  // serial of the program the context was prepared for
         const wchar_t* textData_ = nullptr;
         std::size_t textSize_ = 0;
         std::wstring lowered_;

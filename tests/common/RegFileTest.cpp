@@ -115,6 +115,29 @@ TEST(RegFileTest, FaultsNameTheirLine) {
     EXPECT_EQ(ParseError(header + "[K]\n\"a\"=\"caf\xE9\"\n").line, 0);
 }
 
+// Found by fuzzing: a UTF-16 file can name a key or value with characters
+// that the UTF-8 file written back cannot hold, so the name changed (an
+// unpaired surrogate became U+FFFD) or the file could not be read again.
+TEST(RegFileTest, RefusesNamesThatWritingBackWouldChange) {
+    auto utf16File = [](const std::wstring& body) {
+        return std::string("\xFF\xFE") +
+               kx::WideToUtf16LE(L"Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    };
+    const std::wstring surrogate(1, static_cast<wchar_t>(0xDDFF));
+    EXPECT_EQ(
+        ParseError(utf16File(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + surrogate + L"]\r\n")).line, 3);
+    EXPECT_EQ(ParseError(utf16File(L"[K]\r\n\"v" + surrogate + L"\"=dword:1\r\n")).line, 4);
+    EXPECT_EQ(ParseError(utf16File(std::wstring(L"[K\0K]\r\n", 7))).line, 3);
+    EXPECT_EQ(ParseError(utf16File(L"[K]\r\n\"tab\there\"=dword:1\r\n")).line, 4);
+    // Text data is no name: it is written as hex and comes back exactly.
+    std::vector<kx::RegFileKey> keys = Parse(utf16File(L"[K]\r\n\"v\"=\"" + surrogate + L"\"\r\n"));
+    ASSERT_EQ(keys.size(), 1u);
+    std::vector<kx::RegFileKey> again = Parse(kx::FormatRegFile(keys));
+    ASSERT_EQ(again.size(), 1u);
+    ASSERT_EQ(again[0].values.size(), 1u);
+    EXPECT_EQ(again[0].values[0].data, keys[0].values[0].data);
+}
+
 TEST(RegFileTest, ToleratesWhatHandsWrite) {
     std::vector<kx::RegFileKey> keys = Parse(
         "\xEF\xBB\xBF\n  \nWindows Registry Editor Version 5.00\n[K]\n"

@@ -230,6 +230,46 @@ TEST(PatternMatcherTest, MatchFromAnOffsetAndWithAFreshText) {
     EXPECT_FALSE(context.GroupMatched(1));
 }
 
+// Found by fuzzing: the context kept what it had learnt under the previous
+// pattern (failed states, sized for its branches) and took it for the new one.
+TEST(PatternMatcherTest, ParsingAgainStartsTheContextAfresh) {
+    CPatternMatcher matcher;
+    CPatternMatcher::CMatchContext context;
+    const std::wstring text = L"aaab";
+    ASSERT_EQ(matcher.Parse(L"{a*}x", true), kPatternOk);
+    EXPECT_FALSE(matcher.Match(text, context));
+    ASSERT_EQ(matcher.Parse(L"{a*}b", true), kPatternOk);
+    ASSERT_TRUE(matcher.Match(text, context));
+    EXPECT_EQ(context.MatchStart(), 0u);
+    EXPECT_EQ(context.MatchEnd(), 4u);
+    // A pattern with more branches than the last one must not read past
+    // what the context holds (AddressSanitizer in linux-asan).
+    ASSERT_EQ(matcher.Parse(L"{(a|b|aa|ab)+(a|b)*}$", true), kPatternOk);
+    ASSERT_TRUE(matcher.Match(text, context));
+    EXPECT_EQ(context.GroupEnd(0), 4u);
+}
+
+// Found by fuzzing: each repetition operator wraps the item once more, and a
+// long chain of them recursed without bound when compiled and freed.
+TEST(PatternMatcherTest, RepetitionChainsCountTowardsTheNestingLimit) {
+    CPatternMatcher matcher;
+    for (const wchar_t* op : {L"+", L"+?", L"?", L"*"}) {
+        SCOPED_TRACE(kx::WideToUtf8(op));
+        std::wstring pattern = L"a+";
+        for (int i = 0; i < 100000; ++i) pattern += op;
+        const int expected = std::wstring(op) == L"+" || std::wstring(op) == L"+?"
+                                 ? kPatternOutOfMemory
+                                 : kPatternEmptyRepeat;  // a repeated optional item
+        EXPECT_EQ(matcher.Parse(pattern.c_str(), true), expected);
+    }
+    std::wstring allowed = L"a";
+    for (int i = 1; i < CPatternMatcher::kMaxPatternDepth; ++i) allowed += L"+";
+    ASSERT_EQ(matcher.Parse(allowed.c_str(), true), kPatternOk);
+    CPatternMatcher::CMatchContext context;
+    EXPECT_TRUE(matcher.Match(std::wstring(L"baab"), context));
+    EXPECT_EQ(context.MatchEnd(), 3u);
+}
+
 // These would run for ages on a plain backtracking engine; here they finish
 // at once. Their speed is measured by bench_pattern_matcher.
 TEST(PatternMatcherTest, HostileInputStaysBounded) {

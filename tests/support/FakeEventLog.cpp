@@ -1,5 +1,6 @@
 #include "FakeEventLog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Process.h"
@@ -166,7 +167,7 @@ bool CFakeEventLog::Read(EventLogHandle log, uint32_t flags, uint32_t recordOffs
         std::vector<uint8_t> bytes = std::move(injected_.front());
         injected_.erase(injected_.begin());
         if (bytes.size() > bufferSize) return Fail(kErrorInvalidParameter);
-        std::memcpy(out, bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), out);
         *bytesRead = static_cast<uint32_t>(bytes.size());
         return true;
     }

@@ -25,11 +25,8 @@ struct MessageModuleData {
 
 namespace {
 
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorGeneralFailure = 31;
 constexpr uint32_t kErrorBadNetPath = 53;
 constexpr uint32_t kErrorInvalidParameter = 87;
 
