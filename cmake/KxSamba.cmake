@@ -47,6 +47,13 @@ function(kx_add_samba_test name)
                    $<TARGET_FILE:${name}>)
   set_tests_properties(${name}.samba.start PROPERTIES FIXTURES_SETUP ${name}.samba
                        RESOURCE_LOCK samba-dc TIMEOUT 300)
+  # The lock is held test by test, not for a whole fixture: a fixture starts
+  # only after the one registered before it has stopped.
+  get_property(previous GLOBAL PROPERTY KX_LAST_SAMBA_FIXTURE)
+  if(previous)
+    set_tests_properties(${name}.samba.start PROPERTIES DEPENDS ${previous}.samba.stop)
+  endif()
+  set_property(GLOBAL PROPERTY KX_LAST_SAMBA_FIXTURE ${name})
   set_tests_properties(${name}.samba.stop PROPERTIES FIXTURES_CLEANUP ${name}.samba
                        RESOURCE_LOCK samba-dc)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.samba RESOURCE_LOCK samba-dc

@@ -28,6 +28,7 @@ import fcntl
 import os
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -138,6 +139,11 @@ def root_dse_answers():
 
 
 def start_samba(state):
+    deadline = time.time() + 30
+    while ldap_port_answers() and time.time() < deadline:
+        time.sleep(0.1)
+    if ldap_port_answers():
+        raise RuntimeError("another server answers on 127.0.0.1:389")
     os.makedirs(os.path.join(state, "log"), exist_ok=True)
     with open(os.path.join(state, "log", "stdout"), "w") as out:
         process = subprocess.Popen(
@@ -348,21 +354,33 @@ def start(args):
     return 0
 
 
+def ldap_port_answers():
+    try:
+        with socket.create_connection(("127.0.0.1", 389), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
 def stop_recorded(state):
+    """Stops the server's whole session and waits until its LDAP port is
+    free, so that the next fixture never talks to this one."""
     pid_file = os.path.join(state, "samba.pid")
     try:
         with open(pid_file) as f:
             pid = int(f.read())
     except (OSError, ValueError):
         return
-    try:
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            os.kill(pid, 0)
-            time.sleep(0.05)
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(pid, sig)
+        except ProcessLookupError:
+            break
+        deadline = time.time() + 10
+        while ldap_port_answers() and time.time() < deadline:
+            time.sleep(0.1)
+        if not ldap_port_answers():
+            break
     os.remove(pid_file)
 
 
