@@ -9,6 +9,7 @@
 //                       posted, until nothing is held: alerts per second
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -17,7 +18,6 @@
 #include <new>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
 
 #include "BaseClasses/EventLogRecord.h"
 #include "CountingAllocator.h"
@@ -52,7 +52,8 @@ public:
         std::filesystem::create_directories(folder_ / "bin");
         setenv("KX_MACHINE_ROOT", (folder_ / "root").c_str(), 1);
         setenv("KX_DNS_DOMAIN", "corp.example.test", 1);
-        kx::platform::SetExecutablePathForTesting(kx::Utf8ToWide((folder_ / "bin/KXWkstnSvc").string()));
+        kx::platform::SetExecutablePathForTesting(
+            kx::Utf8ToWide((folder_ / "bin/KXWkstnSvc").string()));
         std::ifstream in(KX_DEFINITIONS_DOCUMENT, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
@@ -84,8 +85,10 @@ EventLogRecordFields Fields(uint32_t eventId) {
     fields.eventType = 8;
     fields.sourceName = L"Microsoft-Windows-Security-Auditing";
     fields.computerName = L"WS-0042";
-    fields.strings = {L"jane",  L"CORP", L"S-1-5-21-1-2-3-1001", L"S-1-5-18", L"SYSTEM",
-                      L"NT AUTHORITY", L"0x3e7", L"-", L"jane", L"-", L"Jane Doe"};
+    fields.strings = {L"jane",     L"CORP",    L"S-1-5-21-1-2-3-1001",
+                      L"S-1-5-18", L"SYSTEM",  L"NT AUTHORITY",
+                      L"0x3e7",    L"-",       L"jane",
+                      L"-",        L"Jane Doe"};
     return fields;
 }
 

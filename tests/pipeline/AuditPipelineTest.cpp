@@ -265,4 +265,28 @@ TEST_F(AuditPipelineTest, TheDefinitionsAreRefreshedHourlyAndOnlyWhileRecordsArr
     EXPECT_EQ(RefreshesSince(mark), 1);
 }
 
+// A refresh whose answer is an error page (500) or a proxy's page (200)
+// leaves the definitions held: the next matching record is still an alert.
+TEST_F(AuditPipelineTest, ARefreshAnsweredWithAPageThatIsNoDocumentKeepsTheDefinitions) {
+    clock_.SetTick(3600001);
+    auto pipeline = MakePipeline();
+    uint32_t number = 1;
+    for (const wchar_t* fault : {L"500", L"portal"}) {
+        ASSERT_TRUE(server_.SetConfigValue(L"EDVersionNumber", std::to_wstring(8 + number)));
+        ASSERT_TRUE(server_.SetFault(fault, 0, 0, L"/EventDefinitions"));
+        const int64_t mark = server_.LastRequestId();
+        clock_.Advance(CAuditPipeline::kDefinitionsRefreshInterval + 1);
+        pipeline->ProcessEventRecord(Record(number++, kOther));
+        bool downloaded = false;
+        for (const auto& row : server_.Requests(mark))
+            downloaded |= row.at("path").rfind("/EventDefinitions/", 0) == 0;
+        EXPECT_TRUE(downloaded) << fault;
+        const std::size_t before = pipeline->AlertLog().QueuedItems();
+        pipeline->ProcessEventRecord(Record(number++, kSelected));
+        EXPECT_EQ(pipeline->AlertLog().QueuedItems(), before + 1) << fault;
+    }
+    server_.ClearFault();
+    server_.SetConfigValue(L"EDVersionNumber", L"7");
+}
+
 }  // namespace
