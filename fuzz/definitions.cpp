@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     set.LoadFromXml(text);
     if (set.GetDefinitions().empty()) return 0;
     const CXMLEventDefinition& first = *set.GetDefinitions().front();
-    KX_FUZZ_CHECK(set.IsCandidateEvent(static_cast<uint32_t>(first.EventCode)) == 1);
+    // A code outside 0..65535 matches no record's 16-bit event code.
+    if (first.EventCode >= 0 && first.EventCode <= 0xFFFF) {
+        KX_FUZZ_CHECK(set.IsCandidateEvent(static_cast<uint32_t>(first.EventCode)) == 1);
+    }
     std::vector<uint8_t> record = RecordFor(first);
     CLookupCache lookups;
     CEventLogEntry entry(L"WS01", L"corp.example.test", first.LogName, record.data(), false,

@@ -5,7 +5,8 @@
 # The seeds of fuzz/corpus/<name>/ stay as they are; what a run learns goes
 # to build/linux-fuzz/corpus/<name>/, and a crash, hang or leak to
 # build/linux-fuzz/artifacts/<name>/. Each run's figures go to
-# build/linux-fuzz/logs/<name>.log; one line per target is printed.
+# build/linux-fuzz/logs/<name>.log (CPU seconds in <name>.cpu, by GNU time);
+# one line per target is printed.
 # Exits 1 when any target found something.
 #   FUZZ_KEEP_GOING=1  (long runs) a target that found something starts
 #                      again until its time is used up; every finding's
@@ -34,7 +35,8 @@ run_once() {
     # -timeout: one input that runs this long is a hang; -rss_limit_mb: one
     # that takes this much memory is a flood the reader let in.
     # shellcheck disable=SC2086
-    nice -n 19 "$build/fuzz/fuzz_$name" -max_total_time="$limit" -timeout=10 \
+    nice -n 19 /usr/bin/time -a -o "$out/logs/$name.cpu" -f "%U %S" \
+        "$build/fuzz/fuzz_$name" -max_total_time="$limit" -timeout=10 \
         -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 $dict \
         -artifact_prefix="$out/artifacts/$name/" \
         "$out/corpus/$name" "fuzz/corpus/$name" >>"$out/logs/$name.log" 2>&1
@@ -49,6 +51,7 @@ for name in $targets; do
     fi
     mkdir -p "$out/corpus/$name" "$out/artifacts/$name" "$out/logs"
     : >"$out/logs/$name.log"
+    : >"$out/logs/$name.cpu"
     before=$(find "$out/artifacts/$name" -type f | wc -l)
     start=$(date +%s)
     status=0
@@ -68,7 +71,10 @@ for name in $targets; do
     elapsed=$(($(date +%s) - start))
     summary=$(grep -E '^#[0-9]+.*cov:' "$out/logs/$name.log" | tail -1 | sed 's/^#[0-9]*[[:space:]]*//')
     found=$(($(find "$out/artifacts/$name" -type f | wc -l) - before))
-    echo "fuzz $name: ${elapsed}s, $executions runs, $((executions / (elapsed > 0 ? elapsed : 1)))/s, $found found, $summary"
+    # CPU seconds (user and system) of the target's processes: on a shared
+    # machine they can be fewer than the seconds it ran.
+    cpu=$(awk '{ total += $1 + $2 } END { printf "%d", total }' "$out/logs/$name.cpu")
+    echo "fuzz $name: ${elapsed}s (${cpu} CPU s), $executions runs, $((executions / (elapsed > 0 ? elapsed : 1)))/s, $found found, $summary"
     if [ "$status" -ne 0 ] || [ "$found" -gt 0 ]; then
         echo "fuzz $name: FOUND SOMETHING, see $out/logs/$name.log:"
         grep -E '^SUMMARY|Test unit written' "$out/logs/$name.log" | sort | uniq -c | head -10

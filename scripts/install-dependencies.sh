@@ -5,7 +5,7 @@ set -eu
 packages="
   build-essential cmake ninja-build ccache pkg-config git clang-format python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev time
   libcurl4-openssl-dev
   libxml2-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix

@@ -249,7 +249,7 @@ TEST(PatternMatcherTest, ParsingAgainStartsTheContextAfresh) {
     EXPECT_EQ(context.GroupEnd(0), 4u);
 }
 
-// Found by fuzzing: each repetition operator wraps the item once more, and a
+// Each repetition operator wraps the item once more, and a
 // long chain of them recursed without bound when compiled and freed.
 TEST(PatternMatcherTest, RepetitionChainsCountTowardsTheNestingLimit) {
     CPatternMatcher matcher;
