@@ -45,3 +45,25 @@ void operator delete(void* memory, std::size_t) noexcept {
 void operator delete[](void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+
+// The nothrow forms too: every allocation and release of the executable
+// meets the same pair, so that a sanitizer never sees one half of a pair.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return ::operator new(size, std::nothrow);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
