@@ -46,8 +46,8 @@ void operator delete[](void* memory, std::size_t) noexcept {
     std::free(memory);
 }
 
-// The nothrow forms (std::stable_sort's buffer, for one) must come from the
-// same heap as the deletes above.
+// The nothrow forms too: every allocation and release of the executable
+// meets the same pair, so that a sanitizer never sees one half of a pair.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return ::operator new(size);
@@ -56,8 +56,8 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     }
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return ::operator new(size, tag);
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return ::operator new(size, std::nothrow);
 }
 
 void operator delete(void* memory, const std::nothrow_t&) noexcept {

@@ -37,8 +37,8 @@ public:
     std::wstring Url(const std::wstring& pathAndQuery) const;
 
     // mode: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
-    // portal (a whole HTML page, status 200), cut (half the answer, ended by
-    // closing the connection). delay: the milliseconds of slow and stall (0:
+    // portal (a whole HTML page, status 200), cut (the first half of the answer
+    // as a whole response). delay: the milliseconds of slow and stall (0:
     // their defaults). times: how many requests misbehave before the server
     // behaves again (0: until changed). path: only requests whose path starts
     // with it misbehave (empty: every request).

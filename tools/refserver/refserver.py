@@ -377,16 +377,11 @@ class Handler(BaseHTTPRequestHandler):
         select.select([self.connection], [], [], delay / 1000.0)
 
     def cut(self, status, content, content_type):
-        """The first half of the answer, its end marked only by the closed
-        connection: the client cannot tell that the rest is missing."""
+        """The first half of the answer as a whole response, as a proxy sends
+        what it buffered when its upstream connection broke: the client
+        cannot tell that the rest is missing."""
         content = content.encode("utf-8") if isinstance(content, str) else content
-        self.close_connection = True
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(content[:len(content) // 2])
-        self.wfile.flush()
+        self.send(status, content[:len(content) // 2], content_type)
 
     def endless(self):
         self.close_connection = True
