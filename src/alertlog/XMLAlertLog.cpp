@@ -1,6 +1,7 @@
 #include "alertlog/XMLAlertLog.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "BaseClasses/LogData.h"
 #include "alertlog/CacheFileWriter.h"
@@ -28,8 +29,10 @@ std::wstring DirectoryOfExecutable() {
 
 CXMLAlertLog::CXMLAlertLog() : CXMLAlertLog(Workers::Started) {}
 
-CXMLAlertLog::CXMLAlertLog(Workers workers)
-    : cacheDirectory_(DirectoryOfExecutable()),
+CXMLAlertLog::CXMLAlertLog(Workers workers) : CXMLAlertLog(workers, DirectoryOfExecutable()) {}
+
+CXMLAlertLog::CXMLAlertLog(Workers workers, std::wstring cacheDirectory)
+    : cacheDirectory_(std::move(cacheDirectory)),
       workersStarted_(workers == Workers::Started),
       flushEvent_(kx::platform::CreateEventObject(false, false)),
       lastFlushTick_(GetClock().GetTickCount()),

@@ -124,6 +124,9 @@ protected:
     // For tests: an alert log whose loops do not run, driven by calling
     // FlushToCache and SendCacheFiles.
     explicit CXMLAlertLog(Workers workers);
+    // Cache files in a folder of the caller's choosing (a preview's own, so
+    // that it never touches the files of an agent beside it).
+    CXMLAlertLog(Workers workers, std::wstring cacheDirectory);
 
 private:
     using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;

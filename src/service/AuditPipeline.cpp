@@ -113,15 +113,21 @@ int CAuditPipeline::ProcessEventRecord(const void* record) {
 // The item is built outside the lock (lookups may take a while); queuing it
 // and moving past its record are one step for the flush thread.
 void CAuditPipeline::QueueAlert(const void* record, uint32_t recordNumber) {
-    std::unique_ptr<CXMLAlertLogItem> item;
-    {
-        CEventLogEntry entry(computerName_, dnsDomain_, kLogName, record, false, *lookups_);
-        if (CXMLEventDefinition* definition = definitions_->FindDefinition(&entry))
-            item = CXMLAlertLog::MakeAlertItem(entry, *definition);
-    }
+    std::unique_ptr<CXMLAlertLogItem> item =
+        MakeRecordAlert(record, *definitions_, *lookups_, computerName_, dnsDomain_);
     std::lock_guard<std::mutex> guard(positionLock_);
     if (item) pending_.push_back({alertLogView_->AddItem(std::move(item)), recordNumber});
     lastSeen_ = recordNumber;
+}
+
+std::unique_ptr<CXMLAlertLogItem> CAuditPipeline::MakeRecordAlert(
+    const void* record, const CWorkstationEventDefinitions& definitions, CLookupCache& lookups,
+    const std::wstring& computerName, const std::wstring& dnsDomain) {
+    if (!definitions.IsCandidateEvent(CEventLogRecord::FromDeliveredRecord(record).EventId()))
+        return nullptr;
+    CEventLogEntry entry(computerName, dnsDomain, kLogName, record, false, lookups);
+    CXMLEventDefinition* definition = definitions.FindDefinition(&entry);
+    return definition ? CXMLAlertLog::MakeAlertItem(entry, *definition) : nullptr;
 }
 
 // Everything up to the record before the oldest alert that is not yet on the

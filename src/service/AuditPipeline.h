@@ -24,6 +24,7 @@ class CEventLogCollector;
 class CLookupCache;
 class CWorkstationEventDefinitions;
 class CXMLAlertLog;
+class CXMLAlertLogItem;
 
 class CAuditPipeline {
 public:
@@ -47,6 +48,12 @@ public:
     int ProcessEventRecord(const void* record);
     // Switches logon auditing on in the local audit policy where it is off.
     void EnsureLogonAuditing();
+    // The alert item the agent builds for one delivered record of the
+    // "Security" log: the first definition that selects it, the record read
+    // with the computer's names. None when no definition selects it.
+    static std::unique_ptr<CXMLAlertLogItem> MakeRecordAlert(
+        const void* record, const CWorkstationEventDefinitions& definitions,
+        CLookupCache& lookups, const std::wstring& computerName, const std::wstring& dnsDomain);
 
     const std::wstring& GetModuleDirectory() const { return moduleDirectory_; }
 

@@ -1,44 +1,69 @@
-// kxpreview: the agent's pieces that exist today, run end to end on this
-// machine. It refreshes the event definitions from the server named by the
-// policy (KFSServer, KFSPort), reads the Security log with the collector from
-// the first record of the last 14 days (or the oldest), and prints each record that a
-// definition's event code selects. It writes the diagnostic log
-// "BWAgentSvc.log" next to itself at the configured LoggingLevel.
+// kxpreview: the offline check. Prints the alerts that the agent would send
+// for a set of records, as a table and, on request, as the alert documents
+// it would post. See kUsage.
 
 #include <cstdio>
-#include <cwchar>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "PreviewRun.h"
+#include "ToolError.h"
 #include "ToolMain.h"
 #include "common/Text.h"
-#include "platform/CodePage.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kxpreview [--seconds N] [--from-oldest]\n"
-    "  Refreshes the event definitions from the server, reads the Security log\n"
-    "  from the first record of the last 14 days (--from-oldest: from the oldest\n"
-    "  record) to the newest, and prints the records that a definition selects.\n"
-    "  --seconds limits the wait (default 60).\n";
+    "usage: kxpreview [--definitions FILE] [--evtx FILE.evtx...] [--documents]\n"
+    "                 [--from-oldest] [--seconds N]\n"
+    "  Prints the alerts that the agent would send, built by the agent's own\n"
+    "  matching and item building: one line per alert (code, time, account,\n"
+    "  computer, action text) with its properties below it.\n"
+    "  --definitions FILE  the definitions document to use (UTF-8, or UTF-16LE\n"
+    "                      with its byte order mark); without it the definitions\n"
+    "                      are refreshed from the server that the policy names\n"
+    "  --evtx FILE...      the records of recorded Windows logs (Linux only);\n"
+    "                      without it the machine's Security log, from the first\n"
+    "                      record of the last 14 days (--from-oldest: from the\n"
+    "                      oldest record), waiting at most --seconds (default 60)\n"
+    "  --documents         also print each alert document as it would be posted\n"
+    "  Message texts, accounts and directory lookups come from this machine.\n";
+
+int Usage(bool asked) {
+    std::fputs(kUsage, asked ? stdout : stderr);
+    return asked ? 0 : kExitUsage;
+}
 
 }  // namespace
 
 int RunTool(const std::vector<std::wstring>& args) {
-    uint32_t seconds = 60;
-    int32_t limitDays = 14;
+    CPreviewOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == L"--from-oldest") {
-            limitDays = -1;
-        } else if (args[i] == L"--seconds" && i + 1 < args.size() &&
-                   kx::ParseDecimal(args[i + 1]) > 0) {
-            seconds = static_cast<uint32_t>(kx::ParseDecimal(args[++i]));
+        const std::wstring& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == L"--from-oldest") {
+            options.fromOldest = true;
+        } else if (arg == L"--documents") {
+            options.documents = true;
+        } else if (arg == L"--definitions" && hasValue) {
+            options.definitionsFile = args[++i];
+        } else if (arg == L"--seconds" && hasValue && kx::ParseDecimal(args[i + 1]) > 0) {
+            options.timeoutSeconds = static_cast<uint32_t>(kx::ParseDecimal(args[++i]));
+        } else if (arg == L"--evtx" && hasValue) {
+            while (i + 1 < args.size() && args[i + 1].compare(0, 2, L"--") != 0)
+                options.evtxFiles.push_back(args[++i]);
         } else {
-            std::fputs(kUsage, args[i] == L"--help" ? stdout : stderr);
-            return args[i] == L"--help" ? 0 : 2;
+            return Usage(arg == L"--help");
         }
     }
-    return CPreviewRun(seconds, limitDays).Run();
+    try {
+        return CPreviewRun(std::move(options)).Run();
+    } catch (const CToolError& error) {
+        std::fprintf(stderr, "kxpreview: %s\n", error.what());
+        return error.ExitCode();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kxpreview: %s\n", error.what());
+        return kExitFailure;
+    }
 }
