@@ -52,8 +52,8 @@ public:
     // "Security" log: the first definition that selects it, the record read
     // with the computer's names. None when no definition selects it.
     static std::unique_ptr<CXMLAlertLogItem> MakeRecordAlert(
-        const void* record, const CWorkstationEventDefinitions& definitions,
-        CLookupCache& lookups, const std::wstring& computerName, const std::wstring& dnsDomain);
+        const void* record, const CWorkstationEventDefinitions& definitions, CLookupCache& lookups,
+        const std::wstring& computerName, const std::wstring& dnsDomain);
 
     const std::wstring& GetModuleDirectory() const { return moduleDirectory_; }
 

@@ -44,8 +44,8 @@ std::vector<std::wstring> CPreviewDocuments::Build(
         if (log.QueuedItems() != 0)
             throw std::runtime_error(kx::WideToUtf8(
                 kx::Format(L"%u of %u alerts could not be written to a cache file in %s",
-                           static_cast<uint32_t>(log.QueuedItems()),
-                           static_cast<uint32_t>(count), WidePath(folder))));
+                           static_cast<uint32_t>(log.QueuedItems()), static_cast<uint32_t>(count),
+                           WidePath(folder))));
         documents = log.TakeDocuments();
     }
     std::error_code ignored;
@@ -61,8 +61,8 @@ std::vector<std::wstring> CPreviewDocuments::TakeDocuments() {
         std::wstring text;
         uint32_t error = 0;
         if (!BuildAlertDocument(file.path, &text, &error))
-            throw std::runtime_error(kx::WideToUtf8(
-                kx::Format(L"%s could not be read (error %u)", file.path, error)));
+            throw std::runtime_error(
+                kx::WideToUtf8(kx::Format(L"%s could not be read (error %u)", file.path, error)));
         documents.push_back(text);
         kx::platform::DeleteFileByPath(file.path);
     }

@@ -5,12 +5,12 @@
 #include <thread>
 
 #include "AlertTable.h"
-#include "PreviewDocuments.h"
-#include "RecordedLog.h"
 #include "BaseClasses/EventLogCollector.h"
 #include "BaseClasses/EventLogRecord.h"
 #include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
+#include "PreviewDocuments.h"
+#include "RecordedLog.h"
 #include "alertlog/XMLAlertLogItem.h"
 #include "common/Format.h"
 #include "common/Text.h"
@@ -92,10 +92,11 @@ bool CPreviewRun::LoadDefinitions(CWorkstationEventDefinitions& definitions) {
         Print(kx::Format(L"Server %s:%s, reporting %s", GetKFSServer(), GetKFSPort(),
                          GetEnableWorkstationAuditAgent() == 1 ? L"enabled" : L"disabled"));
         const int32_t update = definitions.Update();
-        Print(kx::Format(L"Definitions from the server: refresh result %d, version \"%s\", %u "
-                         L"definitions",
-                         update, definitions.GetVersion(),
-                         static_cast<uint32_t>(definitions.GetDefinitions().size())));
+        Print(
+            kx::Format(L"Definitions from the server: refresh result %d, version \"%s\", %u "
+                       L"definitions",
+                       update, definitions.GetVersion(),
+                       static_cast<uint32_t>(definitions.GetDefinitions().size())));
         return true;
     }
     std::wstring text;
@@ -126,8 +127,8 @@ bool CPreviewRun::ReadSecurityLog() {
         CEventLogCollector collector;
         collector.SetCollectionParameters(
             computerName_.c_str(), CAuditPipeline::kLogName, 0,
-            options_.fromOldest ? -1 : CAuditPipeline::kCollectionLimitDays,
-            &CPreviewRun::OnRecord, nullptr, this);
+            options_.fromOldest ? -1 : CAuditPipeline::kCollectionLimitDays, &CPreviewRun::OnRecord,
+            nullptr, this);
         collector.BeginCollecting();
         caughtUp = newest == 0 || WaitUntilCaughtUp(newest);
         collector.StopCollecting();

@@ -10,5 +10,4 @@
 // The file's records in order, numbered from firstNumber on. Throws
 // CToolError when the file cannot be read (or, on Windows, at once: the
 // files are read with Debian's libevtx).
-std::vector<std::vector<uint8_t>> ReadRecordedLog(const std::wstring& path,
-                                                  uint32_t firstNumber);
+std::vector<std::vector<uint8_t>> ReadRecordedLog(const std::wstring& path, uint32_t firstNumber);
