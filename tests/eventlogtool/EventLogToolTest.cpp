@@ -304,3 +304,19 @@ TEST_F(EventLogToolTest, ShiftToNowMovesTheNewestRecordToTheCurrentTime) {
     // The spacing stays: 05:12:58 to 05:15:32 in the recording.
     EXPECT_EQ(records.back().timeGenerated - records.front().timeGenerated, 154u);
 }
+
+// Recordings of different years can be lined up one after the other in the
+// last days, in the order they are imported.
+TEST_F(EventLogToolTest, EndAtMovesTheNewestRecordToTheTimeGiven) {
+    const std::filesystem::path file = RecordedLogsDir() / "local_group_4732_4733.evtx";
+    ASSERT_TRUE(std::filesystem::exists(file)) << "no recorded logs at " << RecordedLogsDir();
+    ASSERT_EQ(Tool("import --end-at 2026-03-29T01:30:00Z " + Quote(file.string())).exitCode, 0);
+    std::vector<EventLogRecordFields> records = ReadLog(L"Security");
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records.back().timeGenerated, 1774747800u);
+    EXPECT_EQ(records.front().timeGenerated, 1774747800u - 154u);
+    EXPECT_EQ(Tool("import --end-at 1774747800 --shift-to-now " + Quote(file.string())).exitCode,
+              2);
+    EXPECT_EQ(Tool("import --end-at yesterday " + Quote(file.string())).exitCode, 2);
+    EXPECT_EQ(ReadLog(L"Security").size(), 5u);
+}

@@ -142,9 +142,10 @@ Commands:
   trim    (Linux) Keep only the newest records.  --keep COUNT  --log NAME
   import  (Linux) Append the records of .evtx files recorded on Windows, so that
           a real log can be replayed through the agent.
-            --log NAME  --shift-to-now  FILE.evtx...
+            --log NAME  --shift-to-now | --end-at TIME  FILE.evtx...
           --shift-to-now moves all times by one amount so that the newest record
-          was generated now. Event type: 8 or 16 from the Keywords (audit success
+          was generated now; --end-at TIME (as for write --time), so that it was
+          generated then. Event type: 8 or 16 from the Keywords (audit success
           or failure), else from the level; source: the provider; insertion
           strings: the EventData values in order; time: System/TimeCreated;
           category: System/Task. Nothing is written unless every file reads.
@@ -370,7 +371,7 @@ void CEventLogTool::Trim(const CToolArguments& arguments) {
 
 void CEventLogTool::Import(const CToolArguments& arguments) {
     RequireLinux(L"import");
-    arguments.AllowOnly({L"log", L"shift-to-now"});
+    arguments.AllowOnly({L"log", L"shift-to-now", L"end-at"});
 #ifndef _WIN32
     const std::wstring logName = arguments.Text(L"log", kDefaultLog);
     if (arguments.Plain().empty())
@@ -380,10 +381,14 @@ void CEventLogTool::Import(const CToolArguments& arguments) {
         std::vector<EventLogRecordFields> records = CEvtxImporter::ReadFile(kx::WideToUtf8(path));
         all.insert(all.end(), records.begin(), records.end());
     }
-    if (arguments.Flag(L"shift-to-now") && !all.empty()) {
+    const std::wstring endAt = arguments.Text(L"end-at", L"");
+    if (arguments.Flag(L"shift-to-now") && !endAt.empty())
+        throw CToolError(kExitUsage, L"import takes --shift-to-now or --end-at, not both");
+    if ((arguments.Flag(L"shift-to-now") || !endAt.empty()) && !all.empty()) {
         uint32_t newest = 0;
         for (const auto& fields : all) newest = std::max(newest, fields.timeGenerated);
-        const int64_t shift = int64_t{NowSeconds()} - newest;
+        const int64_t end = endAt.empty() ? int64_t{NowSeconds()} : int64_t{ParseTime(endAt)};
+        const int64_t shift = end - newest;
         for (auto& fields : all) {
             fields.timeGenerated = static_cast<uint32_t>(fields.timeGenerated + shift);
             fields.timeWritten = static_cast<uint32_t>(fields.timeWritten + shift);
