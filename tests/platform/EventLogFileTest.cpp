@@ -168,6 +168,20 @@ TEST_F(EventLogFileTest, SequentialReadReturnsOnlyWholeRecordsThatFit) {
     EXPECT_EQ(Numbers(Read(handle, kNext, 0, length).bytes), Numbers_{3});
 }
 
+// Found by fuzzing: a buffer that ends a few bytes into the next record had
+// those bytes read past its end as the record's signature and number, and a
+// sound log was reported corrupt (or the read went out of bounds).
+TEST_F(EventLogFileTest, ABufferEndingInsideTheNextRecordsHeaderReadsTheWholeOnes) {
+    Append(3);
+    EventLogHandle handle = Open();
+    const uint32_t length = static_cast<uint32_t>(BuildEventLogRecord(Fields(L"record 0")).size());
+    for (uint32_t extra : {4u, 8u, 11u}) {
+        ReadResult read = Read(handle, kSeek, 1, length + extra);
+        EXPECT_TRUE(read.ok) << extra << " bytes more: error " << read.error;
+        EXPECT_EQ(Numbers(read.bytes), Numbers_{1}) << extra << " bytes more";
+    }
+}
+
 TEST_F(EventLogFileTest, RecordsAppendedWhileAHandleIsOpenAreReadByIt) {
     Append(1);
     EventLogHandle handle = Open();

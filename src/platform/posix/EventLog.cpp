@@ -92,6 +92,8 @@ struct SourceHandle {
     std::wstring logName;
 };
 
+constexpr uint32_t kRecordHeadBytes = 12;  // length, signature, record number
+
 // Reads whole records into the buffer from the record at offset; the
 // number of bytes they take goes to *used, the size of the first record
 // when it does not fit to *firstLength.
@@ -104,7 +106,9 @@ bool FillForwards(CEventLogFile& file, const EvtHeader& header, uint64_t offset,
     const auto got = static_cast<uint32_t>(std::min<uint64_t>(size, header.endOffset - offset));
     if (got < *firstLength) return true;
     if (!file.ReadBytes(offset, buffer, got)) return false;
-    while (*used + 4 <= got) {
+    // A record's length, signature and number are checked only where all
+    // three are in the buffer; one cut off earlier is the next read's first.
+    while (*used + kRecordHeadBytes <= got) {
         const uint8_t* record = buffer + *used;
         const uint32_t length = eventlog::ReadUInt32LE(record);
         const bool sound = length >= eventlog::kSmallestRecordSize && length % 4 == 0 &&
