@@ -16,20 +16,50 @@ constexpr const wchar_t* kAuditing = L"Microsoft-Windows-Security-Auditing";
 
 // The 4720 of "acct_lifecycle_hidden_user.evtx".
 const std::vector<std::wstring> kCreatedAccount = {
-    L"3teamssixf$", L"FS03VULN", L"S-1-5-21-2721507831-1374043488-2540227515-1008",
-    L"S-1-5-21-4230534742-2542757381-3142984815-1111", L"admmig", L"OFFSEC",
-    L"0x0000000014f509e2", L"-", L"3teamssixf$", L"%%1793", L"-", L"%%1793", L"%%1793",
-    L"%%1793", L"%%1793", L"%%1793", L"%%1794", L"%%1794", L"513", L"-", L"0x0", L"0x15",
-    L"\r\n\t\t%%2080\r\n\t\t%%2082\r\n\t\t%%2084", L"%%1793", L"-", L"%%1797"};
+    L"3teamssixf$",
+    L"FS03VULN",
+    L"S-1-5-21-2721507831-1374043488-2540227515-1008",
+    L"S-1-5-21-4230534742-2542757381-3142984815-1111",
+    L"admmig",
+    L"OFFSEC",
+    L"0x0000000014f509e2",
+    L"-",
+    L"3teamssixf$",
+    L"%%1793",
+    L"-",
+    L"%%1793",
+    L"%%1793",
+    L"%%1793",
+    L"%%1793",
+    L"%%1793",
+    L"%%1794",
+    L"%%1794",
+    L"513",
+    L"-",
+    L"0x0",
+    L"0x15",
+    L"\r\n\t\t%%2080\r\n\t\t%%2082\r\n\t\t%%2084",
+    L"%%1793",
+    L"-",
+    L"%%1797"};
 
 // The first 5136 of "user_changed_spn_4738_5136.evtx".
 const std::vector<std::wstring> kModifiedObject = {
-    L"{52BFBF59-4CF4-4D5E-98D1-09D1EBE12FDE}", L"-",
-    L"S-1-5-21-4230534742-2542757381-3142984815-1158", L"lambda-user", L"OFFSEC",
-    L"0x0000000006529663", L"offsec.lan", L"%%14676",
+    L"{52BFBF59-4CF4-4D5E-98D1-09D1EBE12FDE}",
+    L"-",
+    L"S-1-5-21-4230534742-2542757381-3142984815-1158",
+    L"lambda-user",
+    L"OFFSEC",
+    L"0x0000000006529663",
+    L"offsec.lan",
+    L"%%14676",
     L"CN=honey-pot1,OU=Test-OU,OU=OFFSEC-COMPANY,DC=offsec,DC=lan",
-    L"{259162F1-58E4-4EE9-9B9C-2BAF2A03D376}", L"user", L"servicePrincipalName", L"2.5.5.12",
-    L"HTTP/HACK-ME-PC.offsec.lan", L"%%14674"};
+    L"{259162F1-58E4-4EE9-9B9C-2BAF2A03D376}",
+    L"user",
+    L"servicePrincipalName",
+    L"2.5.5.12",
+    L"HTTP/HACK-ME-PC.offsec.lan",
+    L"%%14674"};
 
 class SecurityMessageFileTest : public ::testing::Test {
 protected:
@@ -47,8 +77,8 @@ protected:
         fields.computerName = cache_.LocalComputerName();
         fields.strings = strings;
         record_ = BuildEventLogRecord(fields);
-        CEventLogEntry entry(cache_.LocalComputerName(), L"offsec.lan", L"Security",
-                             record_.data(), false, cache_);
+        CEventLogEntry entry(cache_.LocalComputerName(), L"offsec.lan", L"Security", record_.data(),
+                             false, cache_);
         return entry.GetMessageText();
     }
 

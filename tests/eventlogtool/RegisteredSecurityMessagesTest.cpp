@@ -51,12 +51,13 @@ protected:
 
 TEST_F(RegisteredSecurityMessagesTest, ImportedRecordsReadAsTheTextsOfTheRegisteredFile) {
     for (const char* name : {"acct_lifecycle_hidden_user.evtx", "user_changed_spn_4738_5136.evtx"})
-        ASSERT_EQ(RunTool("import " + Quote((RecordedLogsDir() / name).string()), dir_.Path())
-                      .exitCode,
-                  0);
+        ASSERT_EQ(
+            RunTool("import " + Quote((RecordedLogsDir() / name).string()), dir_.Path()).exitCode,
+            0);
     ToolResult registered =
-        RunProgram("env", "KXREG=" + Quote(KX_KXREG) + " " + Quote(KX_REGISTER_SCRIPT) + " " +
-                              Quote(dir_.Path().string()) + " " + Quote(KX_SECURITY_MESSAGES),
+        RunProgram("env",
+                   "KXREG=" + Quote(KX_KXREG) + " " + Quote(KX_REGISTER_SCRIPT) + " " +
+                       Quote(dir_.Path().string()) + " " + Quote(KX_SECURITY_MESSAGES),
                    dir_.Path());
     ASSERT_EQ(registered.exitCode, 0) << registered.err;
 
