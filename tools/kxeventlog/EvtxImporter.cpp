@@ -2,6 +2,8 @@
 
 #include <libevtx.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -15,6 +17,11 @@ namespace {
 
 constexpr uint64_t kKeywordAuditFailure = 0x0010000000000000ull;
 constexpr uint64_t kKeywordAuditSuccess = 0x0020000000000000ull;
+
+// A classic record holds its times as 32-bit seconds since 1970.
+bool FitsRecordTime(int64_t seconds) {
+    return seconds >= 0 && seconds <= static_cast<int64_t>(UINT32_MAX);
+}
 
 std::wstring ErrorText(libevtx_error_t* error) {
     if (!error) return L"libevtx found it inconsistent";
@@ -148,11 +155,7 @@ EventLogRecordFields ReadRecord(libevtx_record_t* record, const std::string& pat
     CEvtxImporter::ReadKeywords(xml, &keywords);
     fields.eventType = CEvtxImporter::EventTypeFrom(keywords, level);
     CEvtxImporter::ReadTask(xml, &fields.eventCategory);
-    int64_t writtenSeconds = kx::FileTimeToUnixSeconds(static_cast<int64_t>(written));
-    int64_t created = writtenSeconds;
-    CEvtxImporter::ReadTimeCreated(xml, &created);
-    fields.timeGenerated = static_cast<uint32_t>(created);
-    fields.timeWritten = static_cast<uint32_t>(writtenSeconds);
+    CEvtxImporter::SetTimes(written, xml, &fields);
     return fields;
 }
 
@@ -164,6 +167,16 @@ uint16_t CEvtxImporter::EventTypeFrom(uint64_t keywords, uint8_t level) {
     if (level == 1 || level == 2) return kx::eventlog::kEventTypeError;
     if (level == 3) return kx::eventlog::kEventTypeWarning;
     return kx::eventlog::kEventTypeInformation;
+}
+
+void CEvtxImporter::SetTimes(uint64_t writtenFileTime, const std::string& xml,
+                             EventLogRecordFields* fields) {
+    const int64_t written = kx::FileTimeToUnixSeconds(static_cast<int64_t>(writtenFileTime));
+    int64_t created = written;
+    ReadTimeCreated(xml, &created);
+    fields->timeGenerated = static_cast<uint32_t>(std::clamp<int64_t>(created, 0, UINT32_MAX));
+    fields->timeWritten =
+        FitsRecordTime(written) ? static_cast<uint32_t>(written) : fields->timeGenerated;
 }
 
 bool CEvtxImporter::ReadKeywords(const std::string& xml, uint64_t* keywords) {

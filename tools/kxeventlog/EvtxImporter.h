@@ -5,7 +5,8 @@
 //   the source; the computer name; the user SID of System/Security, if any;
 // - the EventData (or UserData) values, in order, as the insertion strings;
 // - System/TimeCreated as the time generated and the record's written time
-//   as the time written; System/Task as the category;
+//   as the time written (the time generated when a record cannot hold the
+//   written time, such as 0, the year 1601); System/Task as the category;
 // - the event type from the Keywords: audit success (8) or audit failure
 //   (16); otherwise from the level (critical and error 1, warning 2, any
 //   other 4).
@@ -29,4 +30,9 @@ public:
     static bool ReadKeywords(const std::string& xml, uint64_t* keywords);
     static bool ReadTimeCreated(const std::string& xml, int64_t* seconds);
     static bool ReadTask(const std::string& xml, uint16_t* task);
+    // The time generated (TimeCreated, else the written time; held to what
+    // 32 bits of seconds since 1970 hold) and the time written of a record
+    // from its written FILETIME and its XML.
+    static void SetTimes(uint64_t writtenFileTime, const std::string& xml,
+                         EventLogRecordFields* fields);
 };
