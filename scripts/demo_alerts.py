@@ -7,7 +7,7 @@ documents as the agent posted them.
       waits until the server holds N alerts (exit 1 if S seconds pass first)
   demo_alerts.py show --state-dir DIR --documents-dir OUT
       prints every alert (code, time, account, computer, action text, the
-      properties) and writes each document's body, byte for byte, to
+      first line of its message text, the properties) and writes each document's body, byte for byte, to
       OUT/document-ID.xml (UTF-16LE, as posted)
 """
 
@@ -59,6 +59,8 @@ def table(alerts):
         cells = [alert["EventDefinitionCode"], alert["TimeGenerated"], account(alert),
                  alert["ComputerName"]]
         print(line(cells) + "  " + alert["ActionText"])
+        message = alert["EventDump"].strip().splitlines()[:1]
+        print(" " * (widths[0] + 2) + "message: " + (message[0] if message else ""))
         for code, value in alert["properties"]:
             print(textwrap.indent("%s = %s" % (code, value), " " * (widths[0] + 2)))
 

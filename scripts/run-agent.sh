@@ -4,7 +4,8 @@
 #   - the reference server plays the Korvex Foundation service with the
 #     realistic definitions of data/definitions/;
 #   - kxreg sets the policy (enable switch, server, port) in the machine's
-#     registry;
+#     registry, and the project's own message file for the Security events
+#     is registered as an installer would;
 #   - the recorded Windows Security logs of tests/data/evtx are imported into
 #     the machine's Security log, lined up one after the other in the last
 #     hours, and kxpreview (the offline check) says which alerts they make;
@@ -17,7 +18,8 @@ cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target KXWkstnSvc KXWkstnSvc_messages kxreg kxeventlog kxpreview
+cmake --build --preset linux --target KXWkstnSvc KXWkstnSvc_messages KXSecurityMessages kxreg kxeventlog \
+    kxpreview
 
 build=$PWD/build/linux
 demo=$PWD/build/demo-machine
@@ -46,6 +48,10 @@ echo "listening on 127.0.0.1:$port, storing into $demo/server/refserver.sqlite"
 
 say "Policy"
 "$kxreg" policy /enable /server 127.0.0.1 /port "$port"
+
+say "The message texts of the Security events"
+scripts/register-security-messages.sh "$KX_MACHINE_ROOT" \
+    "$build/data/messages/KXSecurityMessages.dll"
 
 say "The recorded Security logs, lined up in the last hours"
 now=$(date +%s)
