@@ -255,8 +255,9 @@ TEST_F(HttpRequestServerTest, DefinitionsAreServedInTheirOwnCharset) {
         ASSERT_TRUE(server_.SetDefinitions(c.bytes));
         CHttpRequest request(server_.Url(L"/EventDefinitions/6.1"));
         ASSERT_TRUE(request.SendRequest(L"GET", false));
-        EXPECT_NE(request.GetResponseHeaders().find(std::wstring(L"Content-Type: ") + c.contentType),
-                  std::wstring::npos)
+        EXPECT_NE(
+            request.GetResponseHeaders().find(std::wstring(L"Content-Type: ") + c.contentType),
+            std::wstring::npos)
             << kx::WideToUtf8(request.GetResponseHeaders());
     }
 }
