@@ -262,7 +262,8 @@ def in_own_mount_namespace():
     if os.geteuid() != 0 or os.environ.get("KX_RELIABILITY_NAMESPACE"):
         return
     unshare = shutil.which("unshare")
-    if unshare:
+    if unshare and subprocess.run([unshare, "--mount", "--propagation", "private", "true"],
+                                  stderr=subprocess.DEVNULL).returncode == 0:
         os.environ["KX_RELIABILITY_NAMESPACE"] = "1"
         os.execv(unshare, [unshare, "--mount", "--propagation", "private", sys.executable]
                  + sys.argv)
@@ -299,7 +300,7 @@ def hostile(machine, rng, modes):
         options, spoilt = HOSTILE[mode]
         machine.start()
         machine.flow(1, rng)
-        machine.wait_for_every_alert()
+        twice_before = duplicates(machine.wait_for_every_alert())
         resting = machine.peak_rss_kb()
         mark = machine.last_request()
         machine.set_fault(mode, path="/EventPost", **options)
@@ -316,7 +317,7 @@ def hostile(machine, rng, modes):
         print("hostile %s: %d spoilt posts, peak RSS (VmHWM) %.1f MB (%.1f MB before the"
               " fault), delivery resumed; %d records, %d alerts arrived more than once"
               % (mode, seen, peak / 1024.0, resting / 1024.0, len(machine.names),
-                 duplicates(arrived)))
+                 duplicates(arrived) - twice_before))
         check(peak < PEAK_RSS_LIMIT_KB, "%s: peak RSS %d kB over the bound of %d kB"
               % (mode, peak, PEAK_RSS_LIMIT_KB))
 
