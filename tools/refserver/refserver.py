@@ -4,7 +4,9 @@ operators trying the agent without the real server.
 
 Endpoints (service port):
   GET  /GetConfigValue?Name=NAME   <Success>true</Success> and <ConfigValue>
-  GET  /EventDefinitions/VERSION   the definitions document (--definitions)
+  GET  /EventDefinitions/VERSION   the definitions document (--definitions), its
+                                   charset from its byte order mark, else its
+                                   XML declaration, else utf-8
   POST /EventPost                  a UTF-16 XML alert document; stored in SQLite
   GET  /Sample?status=&type=&body=&header=   a response made to order (tests)
 
