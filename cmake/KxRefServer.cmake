@@ -16,6 +16,13 @@
 # (tests/support/ReferenceServer.h) reads the address, switches faults and
 # reads back what the server stored. The server's log and SQLite file stay in
 # the state folder for a look after a failure.
+#
+#   kx_add_refserver_run(NAME COMMAND command... [SERVER_ARGS args...]
+#                        [LABELS labels...] [SKIP_RETURN_CODE code])
+#
+# The same three tests for a command that is not built here (a script that
+# drives the agent's programs): NAME runs the command with KX_REFSERVER and
+# KX_REFSERVER_CONTROL set, against a server started with SERVER_ARGS.
 find_program(KX_PYTHON3 python3 REQUIRED)
 set(KX_REFSERVER_SCRIPT ${CMAKE_SOURCE_DIR}/tools/refserver/refserver.py)
 
@@ -41,4 +48,26 @@ function(kx_add_refserver_test name)
   set_tests_properties(${name}.refserver.stop PROPERTIES FIXTURES_CLEANUP ${name}.refserver)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.refserver TIMEOUT 600
                                            ENVIRONMENT "${ARG_ENVIRONMENT}")
+endfunction()
+
+function(kx_add_refserver_run name)
+  cmake_parse_arguments(ARG "" "SKIP_RETURN_CODE" "COMMAND;SERVER_ARGS;LABELS" ${ARGN})
+  set(state ${CMAKE_CURRENT_BINARY_DIR}/${name}.refserver)
+  add_test(NAME ${name}.refserver.start
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} start --state-dir ${state} --port 0
+                   ${ARG_SERVER_ARGS})
+  add_test(NAME ${name}.refserver.stop
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} stop --state-dir ${state})
+  add_test(NAME ${name}
+           COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} run --state-dir ${state} --
+                   ${ARG_COMMAND})
+  set_tests_properties(${name}.refserver.start PROPERTIES FIXTURES_SETUP ${name}.refserver)
+  set_tests_properties(${name}.refserver.stop PROPERTIES FIXTURES_CLEANUP ${name}.refserver)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}.refserver TIMEOUT 600)
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  if(DEFINED ARG_SKIP_RETURN_CODE)
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE ${ARG_SKIP_RETURN_CODE})
+  endif()
 endfunction()

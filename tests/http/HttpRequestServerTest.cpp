@@ -2,7 +2,9 @@
 // under Wine) against the reference server of this test executable.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "ReferenceServer.h"
 #include "common/Text.h"
@@ -200,6 +202,64 @@ TEST_F(HttpRequestServerTest, AnEndlessResponseIsCutAtTheCap) {
     EXPECT_FALSE(request.SendRequest(L"GET", false));
     EXPECT_EQ(request.GetLastErrorCode(), kx::platform::kErrorResponseTooLarge);
     EXPECT_EQ(NewRequests().size(), 1u);
+}
+
+// A gigabyte announced by its Content-Length fails at the cap, as an
+// endless body does.
+TEST_F(HttpRequestServerTest, AHugeResponseIsCutAtTheCap) {
+    ASSERT_TRUE(server_.SetFault(L"huge"));
+    CHttpRequest request(server_.Url(L"/EventDefinitions/6.1"));
+    EXPECT_FALSE(request.SendRequest(L"GET", false));
+    EXPECT_EQ(request.GetLastErrorCode(), kx::platform::kErrorResponseTooLarge);
+    EXPECT_EQ(NewRequests().size(), 1u);
+}
+
+// A refusal with a count lasts that many delays, then the port listens again
+// and the server behaves.
+TEST_F(HttpRequestServerTest, ARefusalWithACountEnds) {
+    ASSERT_TRUE(server_.SetFault(L"refuse", 1500, 2));
+    CHttpRequest refused(server_.Url(L"/GetConfigValue?Name=EDVersionNumber"));
+    EXPECT_FALSE(refused.SendRequest(L"GET", false));
+    EXPECT_EQ(refused.GetLastErrorCode(), 3u);
+    bool answered = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!answered && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        CHttpRequest again(server_.Url(L"/GetConfigValue?Name=EDVersionNumber"));
+        answered = again.SendRequest(L"GET", false) &&
+                   again.GetResponseText().find(L"<Success>true</Success>") != std::wstring::npos;
+    }
+    EXPECT_TRUE(answered);
+    auto requests = NewRequests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back()["fault"], "none");
+}
+
+// The definitions document is announced in the charset it is written in.
+TEST_F(HttpRequestServerTest, DefinitionsAreServedInTheirOwnCharset) {
+    const std::string declaration = "<?xml version=\"1.0\"?><KXEventDefinitions/>";
+    struct Case {
+        std::string bytes;
+        const wchar_t* contentType;
+    } cases[] = {
+        {"\xff\xfe" + kx::WideToUtf16LE(L"<?xml version=\"1.0\"?><KXEventDefinitions/>"),
+         L"text/xml; charset=utf-16\r\n"},
+        {std::string("\xfe\xff<", 3), L"text/xml; charset=utf-16\r\n"},
+        {"\xef\xbb\xbf" + declaration, L"text/xml; charset=utf-8\r\n"},
+        {"<?xml version=\"1.0\" encoding=\"Windows-1252\"?><KXEventDefinitions/>",
+         L"text/xml; charset=windows-1252\r\n"},
+        {declaration, L"text/xml; charset=utf-8\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kx::WideToUtf8(c.contentType));
+        ASSERT_TRUE(server_.SetDefinitions(c.bytes));
+        CHttpRequest request(server_.Url(L"/EventDefinitions/6.1"));
+        ASSERT_TRUE(request.SendRequest(L"GET", false));
+        EXPECT_NE(
+            request.GetResponseHeaders().find(std::wstring(L"Content-Type: ") + c.contentType),
+            std::wstring::npos)
+            << kx::WideToUtf8(request.GetResponseHeaders());
+    }
 }
 
 TEST_F(HttpRequestServerTest, RedirectionsAreFollowed) {

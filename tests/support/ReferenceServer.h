@@ -37,11 +37,13 @@ public:
     std::wstring Url(const std::wstring& pathAndQuery) const;
 
     // mode: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
-    // portal (a whole HTML page, status 200), cut (the first half of the answer
-    // as a whole response). delay: the milliseconds of slow and stall (0:
-    // their defaults). times: how many requests misbehave before the server
-    // behaves again (0: until changed). path: only requests whose path starts
-    // with it misbehave (empty: every request).
+    // huge (a gigabyte with its Content-Length), portal (a whole HTML page,
+    // status 200), cut (the first half of the answer as a whole response).
+    // delay: the milliseconds of slow and stall (0: their defaults). times:
+    // how many requests misbehave before the server behaves again (0: until
+    // changed); for refuse, how many delays (default 1000 ms) the port stays
+    // closed. path: only requests whose path starts with it misbehave (empty:
+    // every request).
     bool SetFault(const std::wstring& mode, uint32_t delayMilliseconds = 0, uint32_t times = 0,
                   const std::wstring& path = L"");
     bool ClearFault() { return SetFault(L"none"); }

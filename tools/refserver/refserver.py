@@ -4,16 +4,25 @@ operators trying the agent without the real server.
 
 Endpoints (service port):
   GET  /GetConfigValue?Name=NAME   <Success>true</Success> and <ConfigValue>
-  GET  /EventDefinitions/VERSION   the definitions document (--definitions)
+  GET  /EventDefinitions/VERSION   the definitions document (--definitions), its
+                                   charset from its byte order mark, else its
+                                   XML declaration, else utf-8
   POST /EventPost                  a UTF-16 XML alert document; stored in SQLite
   GET  /Sample?status=&type=&body=&header=   a response made to order (tests)
 
 Control (control port, and the service port while it accepts connections):
   GET  /control/status
-  GET  /control/fault?mode=MODE[&delay=MS][&times=N][&path=PREFIX]
+  GET  /control/fault?mode=MODE[&delay=MS][&times=N][&path=PREFIX][&size=BYTES]
        MODE: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
-       portal, cut. With path, only requests whose path starts with PREFIX
-       misbehave (and count towards N); the others are answered normally.
+       huge, portal, cut. With times, only the next N requests misbehave; with
+       path, only requests whose path starts with PREFIX misbehave (and count
+       towards N); the others are answered normally.
+       refuse closes the service port, so that connecting fails as it does
+       with no server at all; a refused attempt never reaches the server and
+       cannot be counted, so there times=N means N periods of delay ms
+       (default 1000): the port listens again after N * delay ms.
+       huge answers 200 with a Content-Length of size bytes (default 1 GiB),
+       streamed, never held in memory.
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
   GET  /control/config?name=NAME&answer=BODY   answer NAME with exactly BODY
   POST /control/definitions        replaces the definitions document (body)
@@ -29,6 +38,7 @@ import base64
 import html
 import json
 import os
+import re
 import select
 import signal
 import socket
@@ -41,13 +51,14 @@ import xml.etree.ElementTree as ET
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 FAULT_MODES = ("none", "refuse", "500", "502", "503", "504", "slow", "stall", "html", "drop",
-               "endless", "portal", "cut")
+               "endless", "huge", "portal", "cut")
 # A proxy's or captive portal's own page, whole, with status 200.
 PORTAL_PAGE = ("<html><head><title>Sign in</title></head><body><p>Sign in to use this network."
                "</p></body></html>")
 # What a gateway in front of the service answers while the service is away.
 GATEWAY_FAULTS = {"502": "Bad Gateway", "503": "Service Unavailable", "504": "Gateway Timeout"}
-DEFAULT_DELAYS = {"slow": 5000, "stall": 60000}
+DEFAULT_DELAYS = {"slow": 5000, "stall": 60000, "refuse": 1000}
+HUGE_DEFAULT_SIZE = 1024 * 1024 * 1024
 MAX_REQUEST_BODY = 128 * 1024 * 1024
 ENDLESS_LIMIT = 4 * 1024 * 1024 * 1024
 ALERT_FIELDS = ("TimeGenerated", "ComputerDomain", "ComputerName", "AccountName",
@@ -165,6 +176,22 @@ def parse_alert_document(body):
     return alerts
 
 
+def document_charset(document):
+    """The charset an XML document is written in: its byte order mark, else
+    the encoding of its declaration, else UTF-8 (XML's default)."""
+    if document.startswith(b"\xef\xbb\xbf"):
+        return "utf-8"
+    if document.startswith((b"\xff\xfe", b"\xfe\xff")):
+        return "utf-16"
+    if document.startswith(b"<\0?\0"):
+        return "utf-16le"
+    if document.startswith(b"\0<\0?"):
+        return "utf-16be"
+    declaration = re.match(rb"<\?xml[^>]*?encoding\s*=\s*[\"']([A-Za-z][A-Za-z0-9._-]*)[\"']",
+                           document)
+    return declaration.group(1).decode("ascii").lower() if declaration else "utf-8"
+
+
 # --------------------------------------------------------------------------
 # Server state shared by the handlers
 
@@ -186,21 +213,42 @@ class State:
         self.delay = 0
         self.times = 0
         self.fault_path = ""
+        self.size = HUGE_DEFAULT_SIZE
+        # Tells a refusal's end timer whether its fault is still the one set.
+        self.generation = 0
         self.service = None  # the ServicePort
         self.set_fault(args.fault, args.delay, 0)
 
-    def set_fault(self, mode, delay, times, path=""):
+    def set_fault(self, mode, delay, times, path="", size=0):
         if mode not in FAULT_MODES:
             raise ValueError("unknown fault mode %r" % mode)
         if mode == "refuse" and path:
             raise ValueError("refuse concerns every path")
+        if times < 0 or delay < 0 or size < 0:
+            raise ValueError("times, delay and size cannot be negative")
         with self.lock:
+            self.generation += 1
+            generation = self.generation
             self.fault = mode
             self.delay = delay if delay else DEFAULT_DELAYS.get(mode, 0)
             self.times = times
             self.fault_path = path
+            self.size = size if size else HUGE_DEFAULT_SIZE
+            refusal = self.times * self.delay / 1000.0
         if self.service:
             self.service.set_listening(mode != "refuse")
+        if mode == "refuse" and times > 0:
+            timer = threading.Timer(refusal, self.end_refusal, (generation,))
+            timer.daemon = True
+            timer.start()
+
+    def end_refusal(self, generation):
+        with self.lock:
+            if generation != self.generation:
+                return
+            self.generation += 1
+            self.fault, self.delay, self.times = "none", 0, 0
+            self.service.set_listening(True)
 
     def take_fault(self, path):
         """The fault for the request at hand; counts it down."""
@@ -345,6 +393,9 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "endless":
             self.endless()
             return
+        if mode == "huge":
+            self.huge(state.size)
+            return
         status, content, content_type, extra = self.answer(method, path, query, body, request_id)
         if mode == "html":
             status, content, content_type = 200, \
@@ -398,6 +449,23 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
 
+    def huge(self, size):
+        """A whole answer of size bytes, announced by its Content-Length and
+        made as it goes."""
+        self.close_connection = True
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        chunk = b"A" * 65536
+        left = size
+        try:
+            while left > 0:
+                self.wfile.write(chunk[:min(left, len(chunk))])
+                left -= min(left, len(chunk))
+        except OSError:
+            pass
+
     # ---- the three endpoints and the sample
 
     def answer(self, method, path, query, body, request_id):
@@ -422,7 +490,7 @@ class Handler(BaseHTTPRequestHandler):
                 document = state.definitions
             if document is None:
                 return 404, "<html><body>No definitions document</body></html>", "text/html", ()
-            return 200, document, "text/xml; charset=utf-8", ()
+            return 200, document, "text/xml; charset=%s" % document_charset(document), ()
         if method == "POST" and path == "/EventPost":
             return self.event_post(body, request_id)
         if path == "/Sample":
@@ -469,7 +537,8 @@ class Handler(BaseHTTPRequestHandler):
                 state.set_fault(query.get("mode", ["none"])[0],
                                 int(query.get("delay", ["0"])[0]),
                                 int(query.get("times", ["0"])[0]),
-                                query.get("path", [""])[0])
+                                query.get("path", [""])[0],
+                                int(query.get("size", ["0"])[0]))
                 self.send(200, "ok\n", "text/plain")
             elif verb == "config":
                 name = query.get("name", [""])[0]
