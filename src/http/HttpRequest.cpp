@@ -157,9 +157,29 @@ void CHttpRequest::ReadHeaderValues() {
     responseCookies_ = cookies;
 }
 
+// A body announced as UTF-16 (a definitions document saved by Windows tools
+// often is): its byte order mark decides, else the charset's name (a bare
+// "utf-16" is taken as little-endian, the way Windows writes it).
+std::wstring CHttpRequest::Utf16BodyToWide(const std::string& body, const std::wstring& charset) {
+    bool bigEndian = kx::StartsWithNoCase(charset, L"utf-16be");
+    std::size_t start = 0;
+    if (body.size() >= 2 &&
+        (body.compare(0, 2, "\xFF\xFE") == 0 || body.compare(0, 2, "\xFE\xFF") == 0)) {
+        bigEndian = body[0] == '\xFE';
+        start = 2;
+    }
+    std::string bytes = body.substr(start, (body.size() - start) & ~std::size_t{1});
+    if (bigEndian) {
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+    }
+    return kx::Utf16LEToWide(bytes.data(), bytes.size());
+}
+
 void CHttpRequest::ConvertBody() {
     std::wstring text;
     if (kx::StartsWithNoCase(responseCharset_, L"utf-8")) text = kx::Utf8ToWide(responseBody_);
+    if (kx::StartsWithNoCase(responseCharset_, L"utf-16"))
+        text = Utf16BodyToWide(responseBody_, responseCharset_);
     if (text.empty()) text = kx::platform::AnsiToWide(responseBody_);
     std::size_t nul = text.find(L'\0');
     if (nul != std::wstring::npos) text.resize(nul);

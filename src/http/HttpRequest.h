@@ -59,6 +59,7 @@ private:
     bool TryOnce(const std::wstring& verb, bool noRedirect);
     void ReadHeaderValues();
     void ConvertBody();
+    static std::wstring Utf16BodyToWide(const std::string& body, const std::wstring& charset);
     static bool IsIncompleteHtml(const std::wstring& text);
 
     std::unique_ptr<kx::platform::IHttpTransport> transport_;

@@ -260,6 +260,11 @@ TEST_F(HttpRequestServerTest, DefinitionsAreServedInTheirOwnCharset) {
             std::wstring::npos)
             << kx::WideToUtf8(request.GetResponseHeaders());
     }
+    // and the agent reads a UTF-16 document as the text it holds
+    ASSERT_TRUE(server_.SetDefinitions(cases[0].bytes));
+    CHttpRequest request(server_.Url(L"/EventDefinitions/6.1"));
+    ASSERT_TRUE(request.SendRequest(L"GET", false));
+    EXPECT_EQ(request.GetResponseText(), L"<?xml version=\"1.0\"?><KXEventDefinitions/>");
 }
 
 TEST_F(HttpRequestServerTest, RedirectionsAreFollowed) {

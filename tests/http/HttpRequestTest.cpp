@@ -213,6 +213,31 @@ TEST_F(HttpRequestTest, BodyIsDecodedByTheAnnouncedCharset) {
     }
 }
 
+// A UTF-16 body, such as a definitions document saved by a Windows editor.
+TEST_F(HttpRequestTest, AUtf16BodyIsDecodedByItsByteOrderMarkOrItsCharset) {
+    const std::wstring text = L"<a>Gr\u00fc\u00dfe \u20ac</a>";
+    const std::string little = kx::WideToUtf16LE(text);
+    std::string big = little;
+    for (std::size_t i = 0; i + 1 < big.size(); i += 2) std::swap(big[i], big[i + 1]);
+    struct Case {
+        std::string bytes;
+        const wchar_t* contentType;
+    } cases[] = {
+        {"\xFF\xFE" + little, L"text/xml; charset=utf-16"},
+        {"\xFE\xFF" + big, L"text/xml; charset=UTF-16"},
+        {"\xFE\xFF" + big, L"text/xml; charset=utf-16le"},  // the mark outranks the name
+        {little, L"text/xml; charset=utf-16"},
+        {little + "\x41", L"text/xml; charset=utf-16le"},  // an odd last byte is no character
+        {big, L"text/xml; charset=utf-16be"},
+    };
+    for (const Case& c : cases) {
+        Script({Answer(c.bytes, c.contentType)});
+        CHttpRequest request(L"http://server/x");
+        ASSERT_TRUE(request.SendRequest(L"GET", false));
+        EXPECT_EQ(request.GetResponseText(), text) << kx::WideToUtf8(c.contentType);
+    }
+}
+
 TEST_F(HttpRequestTest, TextEndsAtTheFirstNulAndHeadersAreKeptRaw) {
     Reply reply = Answer(std::string("ab\0cd", 5), L"text/plain; charset=utf-8");
     Script({reply});
