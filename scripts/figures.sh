@@ -10,7 +10,7 @@
 #      with the realistic definitions): RSS idle, and peak RSS (VmHWM) while a
 #      backlog of 100,000 selected records drains to the local sink;
 #   5. its CPU over a minute of idling (utime + stime from /proc/PID/stat).
-# Takes about three minutes. Not part of the test command.
+# Takes two to four minutes. Not part of the test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
