@@ -5,7 +5,7 @@
 //   BM_MatchingRecord   ProcessEventRecord for a 4720 that the realistic
 //                       definitions select (item built and queued)
 //   BM_LogToSink        records in the Security log read by the collector
-//                       (no throttle), matched, written to cache files and
+//                       (throttle on), matched, written to cache files and
 //                       posted, until nothing is held: alerts per second
 #include <benchmark/benchmark.h>
 

@@ -360,8 +360,14 @@ bool CEventLogCollector::WalkRecords(const uint8_t* buffer, uint32_t bytesRead) 
     return true;
 }
 
+void CEventLogCollector::SetThrottle(uint32_t pauseMilliseconds, uint32_t intervalMilliseconds) {
+    throttlePause_ = pauseMilliseconds;
+    throttleInterval_ = intervalMilliseconds;
+}
+
 void CEventLogCollector::Throttle() {
-    if (TicksSince(GetClock().GetTickCount(), lastThrottleTime_) > throttleInterval_) {
+    if (throttlePause_ != 0 &&
+        TicksSince(GetClock().GetTickCount(), lastThrottleTime_) > throttleInterval_) {
         GetClock().Sleep(throttlePause_);
         lastThrottleTime_ = GetClock().GetTickCount();
     }

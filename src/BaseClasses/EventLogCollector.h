@@ -52,6 +52,10 @@ public:
                                  RecordCallback recordCallback, OpenedCallback openedCallback,
                                  void* userData);
     void BeginCollecting();
+    // For benchmarks that measure the read path alone: after every
+    // interval of delivery the worker pauses this long; a pause of 0 turns
+    // the throttle off. Call before BeginCollecting.
+    void SetThrottle(uint32_t pauseMilliseconds, uint32_t intervalMilliseconds);
     // Returns when collection has come to rest; no callback runs afterwards.
     void StopCollecting();
 

@@ -1,5 +1,6 @@
 #include "alertlog/XmlMemoryWriter.h"
 
+#include <algorithm>
 #include <string>
 
 #include "common/Text.h"
@@ -72,7 +73,9 @@ std::wstring CXmlMemoryWriter::GetText() {
     std::size_t read = 0;
     if (!stream_.Read(bytes.data(), bytes.size(), &read)) return {};
     std::wstring text = kx::Utf16LEToWide(bytes.data(), read);
-    return text.substr(0, text.find(L'\0'));
+    // Cut in place: a document is megabytes, a copy of it would double them.
+    text.resize(std::min(text.find(L'\0'), text.size()));
+    return text;
 }
 
 std::wstring CXmlMemoryWriter::ReplaceNonXmlCharacters(const wchar_t* text) {

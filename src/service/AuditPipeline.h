@@ -64,6 +64,7 @@ protected:
                    bool beginCollecting);
     CXMLAlertLog& AlertLog() { return *alertLog_; }
     CWorkstationEventDefinitions& Definitions() { return *definitions_; }
+    CEventLogCollector& Collector() { return *collector_; }
 
 private:
     struct PendingAlert {

@@ -490,6 +490,28 @@ TEST_F(EventLogCollectorTest, ThrottlePausesHalfASecondAfterEverySecondOfDeliver
     EXPECT_EQ(throttledBefore, (std::vector<std::size_t>{0, 4, 8}));
 }
 
+TEST_F(EventLogCollectorTest, ThrottleSwitchedOffNeverPauses) {
+    for (int i = 0; i < 9; ++i) log_.AddRecord(kNow);
+    decide_ = [this](uint32_t) {
+        clock_.Advance(300);
+        return 1;
+    };
+    auto throttledBefore = [this] {
+        std::vector<std::size_t> before;
+        for (const Sleep& sleep : WorkerSleeps())
+            if (sleep.deliveredBefore < 9) before.push_back(sleep.deliveredBefore);
+        return before;
+    };
+    {
+        CEventLogCollector collector(log_);
+        Configure(collector, 1, 14);
+        collector.SetThrottle(0, 1000);
+        RunUntil(collector, AfterDelivering(9));
+        EXPECT_EQ(Delivered().size(), 9u);
+        EXPECT_TRUE(throttledBefore().empty());
+    }
+}
+
 TEST_F(EventLogCollectorTest, ARecordLargerThanTheBufferGrowsIt) {
     log_.AddRecord(kNow);
     EventLogRecordFields big;
