@@ -83,6 +83,9 @@ void CXMLAlertLog::SendCacheFiles() {
         if (!file.path.empty()) SendCacheFile(file.path);
         if (!running_) break;
     }
+    // The documents of a sweep are megabytes that the next quiet sweep does
+    // not need.
+    if (!files.empty()) kx::platform::ReleaseFreeMemory();
 }
 
 void CXMLAlertLog::DeleteOverLimit(std::vector<CCacheFile>& files, uint64_t total) {

@@ -29,6 +29,10 @@ uint32_t GetLastErrorCode();
 // (SetPriorityClass 0x40) and the calling thread below normal
 // (SetThreadPriority -1). Linux: every thread of the process at nice 19.
 void LowerProcessPriority();
+// Hands the heap's free pages back to the system, so that a burst of work
+// (a backlog of alerts drained) does not keep the workstation's memory once
+// it is over. Linux: malloc_trim; Windows: HeapCompact of the process heap.
+void ReleaseFreeMemory();
 void SetLastErrorCode(uint32_t code);
 
 }  // namespace kx::platform

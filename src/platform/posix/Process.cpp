@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <limits.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -59,6 +60,10 @@ void LowerProcessPriority() {
             static_cast<id_t>(std::strtoul(task.path().filename().c_str(), nullptr, 10));
         if (tid != 0) setpriority(PRIO_PROCESS, tid, kIdleNice);
     }
+}
+
+void ReleaseFreeMemory() {
+    malloc_trim(0);
 }
 
 }  // namespace kx::platform

@@ -53,4 +53,8 @@ void LowerProcessPriority() {
     SetThreadPriority(GetCurrentThread(), -1);    // THREAD_PRIORITY_BELOW_NORMAL
 }
 
+void ReleaseFreeMemory() {
+    HeapCompact(GetProcessHeap(), 0);
+}
+
 }  // namespace kx::platform
