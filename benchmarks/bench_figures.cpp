@@ -37,6 +37,7 @@
 
 #include "BaseClasses/EventLogCollector.h"
 #include "BaseClasses/EventLogRecord.h"
+#include "BenchMachine.h"
 #include "LocalHttpSink.h"
 #include "alertlog/XMLAlertLog.h"
 #include "common/Text.h"
@@ -62,39 +63,6 @@ public:
         : CAuditPipeline(std::move(alertLog), kx::platform::GetEventLog(), false) {}
     using CAuditPipeline::AlertLog;
     using CAuditPipeline::Collector;
-};
-
-// A machine of its own: the realistic definitions as the local copy, the
-// policy pointing at the sink, the agent enabled.
-class CFiguresMachine {
-public:
-    CFiguresMachine() {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("figures-bench-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "bin");
-        setenv("KX_MACHINE_ROOT", (folder_ / "root").c_str(), 1);
-        setenv("KX_DNS_DOMAIN", "corp.example.test", 1);
-        kx::platform::SetExecutablePathForTesting(
-            kx::Utf8ToWide((folder_ / "bin/KXWkstnSvc").string()));
-        std::ifstream in(KX_DEFINITIONS_DOCUMENT, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        CWorkstationEventDefinitions::WriteLocalDefinitions(kx::Utf8ToWide(text.str()));
-        SetEDVersion(L"1");
-        CRegistryKey policy;
-        policy.SetRoot(kx::platform::kHkeyLocalMachine);
-        policy.Open(kPolicySettingsKey, true);
-        policy.WriteString(L"KFSServer", L"127.0.0.1");
-        policy.WriteString(L"KFSPort", std::to_wstring(sink_.Port()));
-        policy.WriteDword(L"EnableWorkstationAuditAgent", 1);
-    }
-    ~CFiguresMachine() { std::filesystem::remove_all(folder_); }
-    const CLocalHttpSink& Sink() const { return sink_; }
-
-private:
-    std::filesystem::path folder_;
-    CLocalHttpSink sink_;
 };
 
 // A record as a workstation logs it: an account created (4720, selected) or
@@ -133,7 +101,7 @@ double Seconds(Clock::time_point since) {
 }
 
 int Alerts(uint32_t count, bool throttle) {
-    CFiguresMachine machine;
+    CBenchMachine machine("figures-bench");
     const uint32_t first = AppendRecords(4720, count);
     if (first == 0) return 1;
     SetLastEventLogRecordNumber(first - 1);
@@ -191,7 +159,7 @@ struct UnwantedCounter {
 };
 
 int Unwanted(uint32_t count) {
-    CFiguresMachine machine;
+    CBenchMachine machine("figures-bench");
     if (AppendRecords(4624, count) == 0) return 1;
     CFiguresPipeline pipeline(std::make_unique<CDrivenAlertLog>());
     UnwantedCounter counter{&pipeline};

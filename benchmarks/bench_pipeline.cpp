@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "BaseClasses/EventLogRecord.h"
+#include "BenchMachine.h"
 #include "CountingAllocator.h"
 #include "LocalHttpSink.h"
 #include "alertlog/XMLAlertLog.h"
@@ -41,40 +42,8 @@ public:
     using CAuditPipeline::AlertLog;
 };
 
-// A machine of the benchmark's own, the realistic definitions as the local
-// copy, the policy pointing at the sink.
-class CBenchMachine {
-public:
-    CBenchMachine() {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("kx-bench-pipeline-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "bin");
-        setenv("KX_MACHINE_ROOT", (folder_ / "root").c_str(), 1);
-        setenv("KX_DNS_DOMAIN", "corp.example.test", 1);
-        kx::platform::SetExecutablePathForTesting(
-            kx::Utf8ToWide((folder_ / "bin/KXWkstnSvc").string()));
-        std::ifstream in(KX_DEFINITIONS_DOCUMENT, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        CWorkstationEventDefinitions::WriteLocalDefinitions(kx::Utf8ToWide(text.str()));
-        SetEDVersion(L"1");
-        CRegistryKey policy;
-        policy.SetRoot(kx::platform::kHkeyLocalMachine);
-        policy.Open(kPolicySettingsKey, true);
-        policy.WriteString(L"KFSServer", L"127.0.0.1");
-        policy.WriteString(L"KFSPort", std::to_wstring(sink_.Port()));
-        policy.WriteDword(L"EnableWorkstationAuditAgent", 1);
-    }
-    ~CBenchMachine() { std::filesystem::remove_all(folder_); }
-
-private:
-    std::filesystem::path folder_;
-    CLocalHttpSink sink_;
-};
-
 CBenchMachine& Machine() {
-    static CBenchMachine machine;
+    static CBenchMachine machine("kx-bench-pipeline");
     return machine;
 }
 
