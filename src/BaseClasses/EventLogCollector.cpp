@@ -220,9 +220,10 @@ bool CEventLogCollector::ApplyRestartRules(kx::platform::EventLogHandle log) {
                    L"less than the oldest record (%d).",
                    newest, startingRecord_, oldest);
     }
-    if (!restarted && IsLastRecordReplaced(log, oldest, newest)) {
+    if (!restarted &&
+        (IsLastRecordReplaced(log, oldest, newest) || IsResumeRecordReplaced(log, oldest, newest))) {
         // Cleared and written past the old numbering since the last poll.
-        const uint32_t replaced = lastDelivered_.number;
+        const uint32_t replaced = startingRecord_ - 1;
         startingRecord_ = oldest;
         restarted = true;
         LogMessage(kSourceFile, __LINE__, kLogInformation,
@@ -247,7 +248,19 @@ bool CEventLogCollector::IsLastRecordReplaced(kx::platform::EventLogHandle log, 
     return record != lastDelivered_.bytes;
 }
 
+bool CEventLogCollector::IsResumeRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest,
+                                                uint32_t newest) {
+    const uint32_t number = resumeAfter_.RecordNumber();
+    if (!resumeAfter_.IsKnown() || startingRecord_ != number + 1 || number < oldest ||
+        number > newest)
+        return false;
+    std::vector<uint8_t> record;
+    if (ReadRecordByNumber(log, number, &record) != 0) return false;
+    return !CEventRecordIdentity::Of(record.data()).SameRecordAs(resumeAfter_);
+}
+
 void CEventLogCollector::RememberDelivered(const void* record) {
+    resumeAfter_ = CEventRecordIdentity();
     const auto* bytes = static_cast<const uint8_t*>(record);
     lastDelivered_.number = lastRecord_;
     try {
@@ -259,6 +272,7 @@ void CEventLogCollector::RememberDelivered(const void* record) {
 
 void CEventLogCollector::ForgetLastRecord() {
     lastRecord_ = 0;
+    resumeAfter_ = CEventRecordIdentity();
     lastDelivered_ = DeliveredRecord{};
 }
 
@@ -383,13 +397,19 @@ int CEventLogCollector::DoCallback(const void* record) {
         lastRecord_ = previous;
         return 0;
     }
-    RememberDelivered(record);
+    int result = 1;
     try {
-        return recordCallback_ ? recordCallback_(record, userData_) : 1;
+        if (recordCallback_) result = recordCallback_(record, userData_);
     } catch (...) {
         LogException(L"DoCallback");
-        return 1;
+        result = 1;
     }
+    if (result == kReadAgain) {
+        lastRecord_ = previous;
+        return 0;
+    }
+    RememberDelivered(record);
+    return result;
 }
 
 uint32_t CEventLogCollector::GetStartRecordFromLimit() {

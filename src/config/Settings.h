@@ -29,3 +29,9 @@ void SetEDVersion(const std::wstring& version);
 // http://server:port/GetConfigValue?Name=name", the name inserted as given).
 // Empty when the server cannot be reached or its answer lacks the markers.
 std::wstring GetConfigValue(const std::wstring& name);
+
+// Product key: what identifies the record of the saved number (text of
+// CEventRecordIdentity, "WSLastEventLogRecordIdentity", default ""), written
+// before the number, so that a number without its identity is never trusted.
+std::wstring GetLastEventLogRecordIdentity();
+void SetLastEventLogRecordIdentity(const std::wstring& identity);
