@@ -220,8 +220,8 @@ bool CEventLogCollector::ApplyRestartRules(kx::platform::EventLogHandle log) {
                    L"less than the oldest record (%d).",
                    newest, startingRecord_, oldest);
     }
-    if (!restarted &&
-        (IsLastRecordReplaced(log, oldest, newest) || IsResumeRecordReplaced(log, oldest, newest))) {
+    if (!restarted && (IsLastRecordReplaced(log, oldest, newest) ||
+                       IsResumeRecordReplaced(log, oldest, newest))) {
         // Cleared and written past the old numbering since the last poll.
         const uint32_t replaced = startingRecord_ - 1;
         startingRecord_ = oldest;

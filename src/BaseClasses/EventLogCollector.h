@@ -75,8 +75,7 @@ private:
     void ReportOpenFailure();
     bool ApplyRestartRules(kx::platform::EventLogHandle log);
     bool IsLastRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest, uint32_t newest);
-    bool IsResumeRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest,
-                                uint32_t newest);
+    bool IsResumeRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest, uint32_t newest);
     void RememberDelivered(const void* record);
     void ForgetLastRecord();
     void Pause(int steps);

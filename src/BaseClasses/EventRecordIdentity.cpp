@@ -27,8 +27,7 @@ std::optional<uint64_t> ParseNumber(const std::wstring& text, int base, uint64_t
         int digit = -1;
         if (c >= L'0' && c <= L'9') digit = c - L'0';
         if (base == 16 && c >= L'a' && c <= L'f') digit = c - L'a' + 10;
-        if (digit < 0 || value > (limit - static_cast<uint64_t>(digit)) / base)
-            return std::nullopt;
+        if (digit < 0 || value > (limit - static_cast<uint64_t>(digit)) / base) return std::nullopt;
         value = value * base + static_cast<uint64_t>(digit);
     }
     return value;
@@ -40,7 +39,8 @@ CEventRecordIdentity CEventRecordIdentity::Of(const void* record) {
     const auto* bytes = static_cast<const uint8_t*>(record);
     CEventRecordIdentity identity(
         kx::eventlog::ReadUInt32LE(bytes + kx::eventlog::kOffsetRecordNumber));
-    identity.timeGenerated_ = kx::eventlog::ReadUInt32LE(bytes + kx::eventlog::kOffsetTimeGenerated);
+    identity.timeGenerated_ =
+        kx::eventlog::ReadUInt32LE(bytes + kx::eventlog::kOffsetTimeGenerated);
     identity.hash_ = Fnv1a(bytes, kx::eventlog::ReadUInt32LE(bytes + kx::eventlog::kOffsetLength));
     identity.known_ = true;
     return identity;
