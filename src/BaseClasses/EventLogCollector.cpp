@@ -140,6 +140,7 @@ void CEventLogCollector::CollectOnce(uint32_t* lastFailureReport) {
         return;
     }
     COpenLog log(eventLog_, handle);
+    readAgain_ = false;
     LogMessage(kSourceFile, __LINE__, kLogInformation,
                L"Successfully opened event log '%s' on server '%s'.", logName_, serverName_);
     if (openedCallback_) openedCallback_(userData_);
@@ -310,7 +311,8 @@ uint32_t CEventLogCollector::ReadStartingEventLogRecord(kx::platform::EventLogHa
         uint32_t error = ReadRecordByNumber(log, startingRecord_, &record);
         if (error != 0) return error;
         DoCallback(record.data());
-        return 0;
+        // The records after one that is to be read again wait for it.
+        return readAgain_ ? kGeneralFailure : 0;
     } catch (...) {
         LogException(L"ReadStartingEventLogRecord");
         // Not 0: reading on sequentially from an unknown position could
@@ -388,6 +390,7 @@ void CEventLogCollector::Throttle() {
 }
 
 int CEventLogCollector::DoCallback(const void* record) {
+    if (readAgain_) return 0;
     const uint32_t previous = lastRecord_;
     lastRecord_ = kx::eventlog::ReadUInt32LE(static_cast<const uint8_t*>(record) +
                                              kx::eventlog::kOffsetRecordNumber);
@@ -406,6 +409,7 @@ int CEventLogCollector::DoCallback(const void* record) {
     }
     if (result == kReadAgain) {
         lastRecord_ = previous;
+        readAgain_ = true;
         return 0;
     }
     RememberDelivered(record);
