@@ -390,7 +390,6 @@ void CEventLogCollector::Throttle() {
 }
 
 int CEventLogCollector::DoCallback(const void* record) {
-    if (readAgain_) return 0;
     const uint32_t previous = lastRecord_;
     lastRecord_ = kx::eventlog::ReadUInt32LE(static_cast<const uint8_t*>(record) +
                                              kx::eventlog::kOffsetRecordNumber);

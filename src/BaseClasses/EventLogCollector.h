@@ -109,7 +109,7 @@ private:
     std::atomic<int32_t> running_{0};
     std::atomic<int32_t> finished_{1};
     uint32_t lastRecord_ = 0;
-    bool readAgain_ = false;  // a record of this poll is to be read again: deliver no more
+    bool readAgain_ = false;  // a record of this poll is to be read again
     // A copy of the record delivered last, to tell at the next poll whether
     // the log still holds it under its number.
     struct DeliveredRecord {

@@ -32,6 +32,6 @@ std::wstring GetConfigValue(const std::wstring& name);
 
 // Product key: what identifies the record of the saved number (text of
 // CEventRecordIdentity, "WSLastEventLogRecordIdentity", default ""), written
-// before the number, so that a number without its identity is never trusted.
+// after the number; it names its number, so one left from another is known.
 std::wstring GetLastEventLogRecordIdentity();
 void SetLastEventLogRecordIdentity(const std::wstring& identity);

@@ -188,15 +188,15 @@ CEventRecordIdentity CAuditPipeline::SafePosition() {
     return pending_.empty() ? lastSeen_ : pending_.front().before;
 }
 
-// The identity goes first: an identity whose number is not the one saved
-// (a kill between the two writes, an older agent that moved the number) is
-// not used.
+// The number goes first, so that a kill after a flush finds it as soon as
+// before; an identity whose number is not the one saved (a kill between the
+// two writes, an older agent that moved the number) is not used.
 void CAuditPipeline::SavePosition() {
     std::lock_guard<std::mutex> guard(positionLock_);
     const CEventRecordIdentity position = SafePosition();
     if (position.RecordNumber() == savedPosition_) return;
-    SetLastEventLogRecordIdentity(position.ToText());
     SetLastEventLogRecordNumber(position.RecordNumber());
+    SetLastEventLogRecordIdentity(position.ToText());
     savedPosition_ = position.RecordNumber();
 }
 

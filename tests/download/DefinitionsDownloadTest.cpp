@@ -204,8 +204,8 @@ TEST_F(DefinitionsDownloadTest, WithoutAServerTheLocalCopyServes) {
     EXPECT_EQ(set.GetVersion(), L"4");
     EXPECT_EQ(set.IsCandidateEvent(4724), 1);
     EXPECT_TRUE(set.HasHeldASet());
-    // A copy that is no whole document holds no set and no version.
-    Set::WriteLocalDefinitions(L"<html><body>cut");
+    // A copy that is no definitions document holds no set and no version.
+    Set::WriteLocalDefinitions(L"<html><body>Service unavailable</body></html>");
     Set broken{Set::kWithoutRefresh};
     EXPECT_EQ(broken.Update(), 3);
     EXPECT_EQ(broken.GetVersion(), L"");

@@ -10,7 +10,7 @@ how many arrived more than once).
               send sweeps; once back, the alerts written meanwhile arrive in
               the order they were written
   restart     the service stopped and started ten times
-  kill        the service process killed with SIGKILL four times, each kill
+  kill        the service process killed with SIGKILL three times, each kill
               at a moment spread over the first 25 s after its start
   disk        the folder of the executable (the cache files') unwritable for
               a while, then writable again
@@ -223,7 +223,7 @@ def restart(machine, rng):
     report("restart", machine, " (10 stops and starts)")
 
 
-def kill(machine, rng, count=4):
+def kill(machine, rng, count=3):
     machine.start()
     for offset in kill_offsets(rng, count):
         machine.flow(offset, rng)
