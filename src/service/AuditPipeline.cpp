@@ -154,7 +154,7 @@ void CAuditPipeline::QueueAlert(const void* record, const CEventRecordIdentity& 
         // The record before is known only when it was the one handled last.
         const CEventRecordIdentity before =
             lastSeen_.RecordNumber() == number - 1 ? lastSeen_ : CEventRecordIdentity(number - 1);
-        pending_.push_back({alertLogView_->AddItem(std::move(item)), number, before});
+        pending_.push_back({alertLogView_->AddItem(std::move(item)), before});
     }
     lastSeen_ = identity;
 }

@@ -75,7 +75,6 @@ protected:
 private:
     struct PendingAlert {
         uint64_t ordinal;
-        uint32_t recordNumber;
         CEventRecordIdentity before;  // the record the position stays at meanwhile
     };
 

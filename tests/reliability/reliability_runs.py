@@ -54,7 +54,7 @@ PEAK_RSS_LIMIT_KB = 96 * 1024
 OUTAGE_SECONDS = 40
 UNWRITABLE_SECONDS = 20
 FRESH_FAULT_SECONDS = 40
-FRESH_DELIVERY_SECONDS = int(os.environ.get("KX_FRESH_SECONDS", "60"))
+FRESH_DELIVERY_SECONDS = 60
 
 
 class ServiceMachine(Machine):
@@ -377,8 +377,6 @@ def fresh(machine, rng):
     while time.time() < back + FRESH_DELIVERY_SECONDS and len(alerts) < len(recorded):
         time.sleep(0.5)
         alerts = machine.alerts()
-        if os.environ.get("KX_FRESH_TRACE"):
-            print("%.1f %d" % (time.time() - back, len(alerts)), flush=True)
     arrived = time.time() - back
     check(len(alerts) >= len(recorded), "%d of the %d recorded alerts arrived within %d s after"
           " the server answered again" % (len(alerts), len(recorded), FRESH_DELIVERY_SECONDS))
