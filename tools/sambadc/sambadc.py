@@ -266,6 +266,9 @@ RECORDED_OBJECTS = [
     ("CN=honey-pot1,OU=Test-OU,OU=OFFSEC-COMPANY", "user",
      {"sAMAccountName": "honey-pot1", "guid": "259162F1-58E4-4EE9-9B9C-2BAF2A03D376", "rid": 1159}),
     ("CN=hacker2,CN=Users", "user", {"sAMAccountName": "hacker2", "rid": 1242}),
+    # The accounts that act in the records.
+    ("CN=admmig,CN=Users", "user", {"sAMAccountName": "admmig", "rid": 1111}),
+    ("CN=lambda-user,CN=Users", "user", {"sAMAccountName": "lambda-user", "rid": 1158}),
     ("CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "site", {}),
     ("CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "serversContainer", {}),
     ("CN=JUMP01,CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "server",
@@ -309,7 +312,7 @@ def populate_recorded(state, facts):
                     "add-recorded", "--state-dir", state], check=True)
     facts["base"] = BASE
     for key, relative in (("honeypot", RECORDED_OBJECTS[2][0]), ("hacker2", RECORDED_OBJECTS[3][0]),
-                          ("jump01", RECORDED_OBJECTS[6][0])):
+                          ("jump01", RECORDED_OBJECTS[-1][0])):
         entry = search(relative + "," + BASE, "base", "(objectClass=*)",
                        ["distinguishedName", "objectGUID", "whenCreated"])[0]
         facts[key + ".dn"] = entry["distinguishedname"]
