@@ -13,6 +13,7 @@ chooses the domain: example.test for the directory tests, offsec.lan for the
 recorded Security logs, with their domain SID and the objects they name.
 
 Subcommands:
+  provision --template DIR               provision the template if it is not there yet
   start --template DIR --state-dir DIR   provision if needed, copy, start, populate
   stop --state-dir DIR                   stops the server by its recorded PID
   run --state-dir DIR -- COMMAND...      runs COMMAND with KX_SAMBA_FACTS set
@@ -332,6 +333,15 @@ def write_facts(state, facts):
             f.write("%s=%s\n" % (key, facts[key]))
 
 
+def provision_only(args):
+    try:
+        provision_once(os.path.abspath(args.template), PROFILES[args.profile])
+    except (OSError, subprocess.CalledProcessError) as error:
+        log(str(error))
+        return 1
+    return 0
+
+
 def start(args):
     state = os.path.abspath(args.state_dir)
     template = os.path.abspath(args.template)
@@ -420,6 +430,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--profile", choices=sorted(PROFILES), default="example")
     commands = parser.add_subparsers(dest="name", required=True)
+    provision_parser = commands.add_parser("provision")
+    provision_parser.add_argument("--template", required=True)
+    provision_parser.set_defaults(function=provision_only)
     start_parser = commands.add_parser("start")
     start_parser.add_argument("--template", required=True)
     start_parser.add_argument("--state-dir", required=True)
