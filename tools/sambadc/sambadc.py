@@ -13,6 +13,7 @@ chooses the domain: example.test for the directory tests, offsec.lan for the
 recorded Security logs, with their domain SID and the objects they name.
 
 Subcommands:
+  provision --template DIR               provision the template if it is not there yet
   start --template DIR --state-dir DIR   provision if needed, copy, start, populate
   stop --state-dir DIR                   stops the server by its recorded PID
   run --state-dir DIR -- COMMAND...      runs COMMAND with KX_SAMBA_FACTS set
@@ -266,6 +267,9 @@ RECORDED_OBJECTS = [
     ("CN=honey-pot1,OU=Test-OU,OU=OFFSEC-COMPANY", "user",
      {"sAMAccountName": "honey-pot1", "guid": "259162F1-58E4-4EE9-9B9C-2BAF2A03D376", "rid": 1159}),
     ("CN=hacker2,CN=Users", "user", {"sAMAccountName": "hacker2", "rid": 1242}),
+    # The accounts that act in the records.
+    ("CN=admmig,CN=Users", "user", {"sAMAccountName": "admmig", "rid": 1111}),
+    ("CN=lambda-user,CN=Users", "user", {"sAMAccountName": "lambda-user", "rid": 1158}),
     ("CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "site", {}),
     ("CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "serversContainer", {}),
     ("CN=JUMP01,CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "server",
@@ -309,7 +313,7 @@ def populate_recorded(state, facts):
                     "add-recorded", "--state-dir", state], check=True)
     facts["base"] = BASE
     for key, relative in (("honeypot", RECORDED_OBJECTS[2][0]), ("hacker2", RECORDED_OBJECTS[3][0]),
-                          ("jump01", RECORDED_OBJECTS[6][0])):
+                          ("jump01", RECORDED_OBJECTS[-1][0])):
         entry = search(relative + "," + BASE, "base", "(objectClass=*)",
                        ["distinguishedName", "objectGUID", "whenCreated"])[0]
         facts[key + ".dn"] = entry["distinguishedname"]
@@ -327,6 +331,15 @@ def write_facts(state, facts):
     with open(os.path.join(state, "facts.txt"), "w", encoding="utf-8") as f:
         for key in sorted(facts):
             f.write("%s=%s\n" % (key, facts[key]))
+
+
+def provision_only(args):
+    try:
+        provision_once(os.path.abspath(args.template), PROFILES[args.profile])
+    except (OSError, subprocess.CalledProcessError) as error:
+        log(str(error))
+        return 1
+    return 0
 
 
 def start(args):
@@ -417,6 +430,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--profile", choices=sorted(PROFILES), default="example")
     commands = parser.add_subparsers(dest="name", required=True)
+    provision_parser = commands.add_parser("provision")
+    provision_parser.add_argument("--template", required=True)
+    provision_parser.set_defaults(function=provision_only)
     start_parser = commands.add_parser("start")
     start_parser.add_argument("--template", required=True)
     start_parser.add_argument("--state-dir", required=True)

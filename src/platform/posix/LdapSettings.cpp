@@ -78,6 +78,15 @@ std::wstring ReadConfiguredPrimaryDomainController(const std::wstring& domain) {
     return key.String(L"PrimaryDomainController").value_or(L"");
 }
 
+bool HasLdapServerEntry(const std::wstring& server) {
+    RegistryKeyHandle key = 0;
+    if (RegistryOpenKey(kHkeyLocalMachine, std::wstring(kDirectoryKey) + L"\\Servers\\" + server,
+                        kKeyQueryValue, &key) != 0)
+        return false;
+    RegistryCloseKey(key);
+    return true;
+}
+
 uint32_t ReadPasswordFile(const std::string& path, std::string& password) {
     struct stat status {};
     if (path.empty() || stat(path.c_str(), &status) != 0) return kFileNotFound;

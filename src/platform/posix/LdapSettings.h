@@ -32,6 +32,8 @@ struct LdapServerSettings {
 
 LdapServerSettings ReadLdapServerSettings(const std::wstring& server);
 std::wstring ReadConfiguredPrimaryDomainController(const std::wstring& domain);
+// Whether the registry has a Servers key of that server name.
+bool HasLdapServerEntry(const std::wstring& server);
 
 // The password of a simple bind: 0, or 5 when the file can be read by
 // others than its owner or is not owned by this process's user, 2 when it
