@@ -1,17 +1,77 @@
 #include "platform/Files.h"
 
+#include <aclapi.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sddl.h>
 #include <share.h>
 #include <windows.h>
 
+#include <string_view>
+
+#include "platform/win32/PrivateFileSecurity.h"
+
 namespace kx::platform {
+namespace {
+
+// "w" and "a" through CreateFileW, so that a new file is born with the
+// private DACL and one that existed is given it before anything is written.
+std::FILE* OpenPrivateStream(const std::wstring& path, const wchar_t* mode) {
+    const std::wstring_view text(mode);
+    const bool append = text.front() == L'a';
+    DWORD access = GENERIC_WRITE | WRITE_DAC;
+    if (text.find(L'+') != std::wstring_view::npos) access |= GENERIC_READ;
+    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              PrivateFileAttributes(), append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (const DWORD error = MakeFilePrivate(file)) {
+            CloseHandle(file);
+            SetLastError(error);
+            return nullptr;
+        }
+    }
+    const bool binary = text.find(L'b') != std::wstring_view::npos;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                   (append ? _O_APPEND : 0) | (binary ? _O_BINARY : _O_TEXT));
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = _wfdopen(fd, mode);
+    if (!stream) _close(fd);
+    return stream;
+}
+
+}  // namespace
 
 std::filesystem::path ToNativePath(const std::wstring& path) {
     return std::filesystem::path(path);
 }
 
-std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode) {
+std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode, FileAccess access) {
+    const bool writes = mode[0] == L'w' || mode[0] == L'a';
+    if (access == FileAccess::Private && writes) return OpenPrivateStream(path, mode);
     return _wfsopen(path.c_str(), mode, _SH_DENYNO);
+}
+
+std::wstring GetFileAccessText(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"";
+    }
+    wchar_t* text = nullptr;
+    std::wstring result;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        result = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
 }
 
 bool FileExists(const std::wstring& path) {
