@@ -16,15 +16,23 @@
 namespace kx::platform {
 namespace {
 
-// The open(2) flags of an fopen mode that writes ("w", "a", with or without "+").
-int WritingFlags(std::wstring_view mode) {
-    const bool update = mode.find(L'+') != std::wstring_view::npos;
-    const int access = update ? O_RDWR : O_WRONLY;
-    return access | O_CREAT | (mode.front() == L'a' ? O_APPEND : O_TRUNC);
+// A file to be emptied is made anew rather than truncated, so that it is born
+// 0600 and a descriptor opened on the old one reads nothing of what is
+// written now. One that cannot be removed is emptied in place and narrowed.
+int CreateEmptyPrivateFile(const std::string& path, int flags) {
+    int fd = OpenPrivateFile(path, flags | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    if (unlink(path.c_str()) == 0) {
+        fd = OpenPrivateFile(path, flags | O_EXCL);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return OpenPrivateFile(path, flags);
 }
 
 std::FILE* OpenPrivateStream(const std::wstring& path, const wchar_t* mode) {
-    const int fd = OpenPrivateFile(WideToUtf8(path), WritingFlags(mode));
+    const bool update = std::wstring_view(mode).find(L'+') != std::wstring_view::npos;
+    const int fd =
+        CreateEmptyPrivateFile(WideToUtf8(path), (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, WideToUtf8(mode).c_str());
     if (!file) {
@@ -42,8 +50,7 @@ std::filesystem::path ToNativePath(const std::wstring& path) {
 }
 
 std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode, FileAccess access) {
-    const bool writes = mode[0] == L'w' || mode[0] == L'a';
-    std::FILE* file = access == FileAccess::Private && writes
+    std::FILE* file = access == FileAccess::Private && mode[0] == L'w'
                           ? OpenPrivateStream(path, mode)
                           : std::fopen(WideToUtf8(path).c_str(), WideToUtf8(mode).c_str());
     if (!file) SetLastErrorCode(Win32ErrorFromErrno(errno));

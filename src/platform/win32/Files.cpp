@@ -14,27 +14,39 @@
 namespace kx::platform {
 namespace {
 
-// "w" and "a" through CreateFileW, so that a new file is born with the
-// private DACL and one that existed is given it before anything is written.
+HANDLE CreatePrivateFile(const std::wstring& path, DWORD access, DWORD disposition) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       PrivateFileAttributes(), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A file to be emptied is made anew rather than truncated, so that it is born
+// with the private DACL and a handle opened on the old one reads nothing of
+// what is written now. One that cannot be deleted (held open without delete
+// sharing) is emptied in place and given the DACL.
+HANDLE CreateEmptyPrivateFile(const std::wstring& path, DWORD access) {
+    HANDLE file = CreatePrivateFile(path, access, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+        DeleteFileW(path.c_str())) {
+        file = CreatePrivateFile(path, access, CREATE_NEW);
+    }
+    if (file != INVALID_HANDLE_VALUE) return file;
+    file = CreatePrivateFile(path, access | WRITE_DAC, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return file;
+    if (const DWORD error = MakeFilePrivate(file)) {
+        CloseHandle(file);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 std::FILE* OpenPrivateStream(const std::wstring& path, const wchar_t* mode) {
     const std::wstring_view text(mode);
-    const bool append = text.front() == L'a';
-    DWORD access = GENERIC_WRITE | WRITE_DAC;
-    if (text.find(L'+') != std::wstring_view::npos) access |= GENERIC_READ;
-    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              PrivateFileAttributes(), append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool update = text.find(L'+') != std::wstring_view::npos;
+    HANDLE file = CreateEmptyPrivateFile(path, GENERIC_WRITE | (update ? GENERIC_READ : 0));
     if (file == INVALID_HANDLE_VALUE) return nullptr;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (const DWORD error = MakeFilePrivate(file)) {
-            CloseHandle(file);
-            SetLastError(error);
-            return nullptr;
-        }
-    }
     const bool binary = text.find(L'b') != std::wstring_view::npos;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file),
-                                   (append ? _O_APPEND : 0) | (binary ? _O_BINARY : _O_TEXT));
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), binary ? _O_BINARY : _O_TEXT);
     if (fd < 0) {
         CloseHandle(file);
         return nullptr;
@@ -51,8 +63,7 @@ std::filesystem::path ToNativePath(const std::wstring& path) {
 }
 
 std::FILE* OpenFileStream(const std::wstring& path, const wchar_t* mode, FileAccess access) {
-    const bool writes = mode[0] == L'w' || mode[0] == L'a';
-    if (access == FileAccess::Private && writes) return OpenPrivateStream(path, mode);
+    if (access == FileAccess::Private && mode[0] == L'w') return OpenPrivateStream(path, mode);
     return _wfsopen(path.c_str(), mode, _SH_DENYNO);
 }
 
