@@ -32,7 +32,7 @@ std::string ReadAllBytes(std::FILE* file) {
 }
 
 bool WriteAllBytes(const std::wstring& path, const std::string& bytes) {
-    std::FILE* file = kx::platform::OpenFileStream(path, L"wb");
+    std::FILE* file = kx::platform::OpenFileStream(path, L"wb", kx::platform::FileAccess::Private);
     if (!file) return false;
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                    kx::platform::FlushFileToDisk(file);

@@ -15,9 +15,11 @@ namespace kx::platform {
 
 inline constexpr uint32_t kErrorSharingViolation = 32;
 
-// GetTempFileNameW(directory, prefix, 0, ...): creates a new empty file named
-// the first three characters of prefix, up to four hexadecimal digits and
-// ".tmp", and answers its full path; empty (the last error set) on failure.
+// As GetTempFileNameW(directory, prefix, 0, ...): creates a new empty file
+// named the first three characters of prefix, up to four hexadecimal digits
+// and ".tmp", and answers its full path; empty (the last error set) on
+// failure. The files made here and by CreateForWriting are the agent's own:
+// SYSTEM and Administrators only on Windows, 0600 on Linux.
 std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix);
 
 enum class ExclusiveAccess {

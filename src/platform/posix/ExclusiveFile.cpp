@@ -15,6 +15,7 @@
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 namespace kx::platform {
 namespace {
@@ -53,7 +54,7 @@ std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring&
         if (unique == 0) continue;
         std::wstring path =
             Format(L"%s/%s%X.tmp", directory, std::wstring_view(prefix).substr(0, 3), unique);
-        int fd = open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        int fd = OpenPrivateFile(WideToUtf8(path), O_WRONLY | O_CREAT | O_EXCL);
         if (fd >= 0) {
             close(fd);
             return path;
@@ -76,8 +77,7 @@ uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) 
     const bool create = access == ExclusiveAccess::CreateForWriting;
     // Truncated only once the lock is held, so an opener that loses never
     // destroys what the holder is writing.
-    const int flags = O_CLOEXEC | (create ? O_WRONLY | O_CREAT : O_RDWR);
-    const int fd = open(WideToUtf8(path).c_str(), flags, 0644);
+    const int fd = OpenPrivateFile(WideToUtf8(path), create ? O_WRONLY | O_CREAT : O_RDWR);
     if (fd < 0) return LastErrno();
     uint32_t error = LockExclusively(fd);
     if (error == 0 && create && ftruncate(fd, 0) != 0) error = LastErrno();

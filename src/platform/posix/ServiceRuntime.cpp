@@ -21,6 +21,7 @@
 #include "common/Text.h"
 #include "platform/MachineRoot.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 extern char** environ;
 
@@ -177,8 +178,7 @@ CServiceRuntime::CServiceRuntime(const std::wstring& serviceName)
 
 std::string CServiceRuntime::Folder() {
     std::string folder = WideToUtf8(GetMachineRoot()) + "/Services";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    CreatePrivateFolders(folder);
     chmod(folder.c_str(), 0700);
     return folder;
 }
