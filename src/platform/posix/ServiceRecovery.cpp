@@ -28,7 +28,7 @@ void CServiceRecovery::Run() {
     ServiceConfig config;
     uint32_t delay = 0;
     if (!StillEnded(&config) || !WasFailure(config) || !RestartDelay(config, &delay)) return;
-    if (!WaitStillEnded(delay)) return;
+    if (!WaitUnlessStarted(delay)) return;
     const int startLock = runtime_.LockStarts();
     if (startLock < 0) return;
     if (StillEnded(&config)) {
@@ -81,21 +81,24 @@ uint32_t CServiceRecovery::CountFailure(uint32_t resetPeriod) const {
     return count;
 }
 
-// The service still exists, may be started, and nobody started it since the
-// start that ended.
-bool CServiceRecovery::StillEnded(ServiceConfig* config) const {
+// Nobody started the service since the start that ended; a deletion drops
+// the record too.
+bool CServiceRecovery::NobodyStartedIt() const {
     RuntimeRecord record;
-    if (!runtime_.ReadRecord(&record) || record.token != endedToken_) return false;
-    if (!CServiceDatabase::Read(name_, config)) return false;
+    return runtime_.ReadRecord(&record) && record.token == endedToken_;
+}
+
+// As NobodyStartedIt, and the service still exists and may be started.
+bool CServiceRecovery::StillEnded(ServiceConfig* config) const {
+    if (!NobodyStartedIt() || !CServiceDatabase::Read(name_, config)) return false;
     return !config->markedForDelete && config->startType != kServiceDisabled &&
            runtime_.LiveStatus().currentState == kServiceStopped;
 }
 
-bool CServiceRecovery::WaitStillEnded(uint32_t delay) const {
+bool CServiceRecovery::WaitUnlessStarted(uint32_t delay) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
-    ServiceConfig config;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!StillEnded(&config)) return false;
+        if (!NobodyStartedIt()) return false;
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             kWatchInterval, deadline - std::chrono::steady_clock::now()));
     }

@@ -34,8 +34,9 @@ private:
     // The delay of the action this failure takes; false for no restart.
     bool RestartDelay(const ServiceConfig& config, uint32_t* delay) const;
     uint32_t CountFailure(uint32_t resetPeriod) const;
+    bool NobodyStartedIt() const;
     bool StillEnded(ServiceConfig* config) const;
-    bool WaitStillEnded(uint32_t delay) const;
+    bool WaitUnlessStarted(uint32_t delay) const;
 
     std::wstring name_;
     std::string endedToken_;
