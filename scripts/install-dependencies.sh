@@ -10,7 +10,7 @@ packages="
   libxml2-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
-  wine wine64
+  wine wine64 msitools wixl
   libevtx-dev libbfio-dev libevt-utils libevtx-utils
   libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit ldap-utils
   samba samba-dsdb-modules samba-vfs-modules samba-ad-provision

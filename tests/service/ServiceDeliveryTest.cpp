@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -21,7 +24,43 @@
 #include "platform/MachineRoot.h"
 #include "platform/Registry.h"
 
+namespace platform = kx::platform;
+
 namespace {
+
+// The service's process id from the service manager's status file.
+pid_t ServicePid() {
+    std::ifstream in(std::filesystem::path(kx::WideToUtf8(kx::platform::GetMachineRoot())) /
+                     "Services" / "KXWkstnSvc.status");
+    std::string token;
+    pid_t pid = 0;
+    in >> token >> pid;
+    return pid;
+}
+
+// "FailureActions" as Windows keeps it: reset period, reboot message and
+// command (0), the number of actions, their offset (20), then type and delay
+// of each.
+void SetRestartDelays(uint32_t delay) {
+    std::string bytes;
+    auto add = [&](uint32_t value) {
+        for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i) & 0xFF);
+    };
+    for (uint32_t value : {86400u, 0u, 0u, 3u, 20u}) add(value);
+    for (int i = 0; i < 3; ++i) {
+        add(kx::platform::kActionRestart);
+        add(delay);
+    }
+    kx::platform::RegistryKeyHandle key = 0;
+    ASSERT_EQ(kx::platform::RegistryOpenKey(kx::platform::kHkeyLocalMachine,
+                                            L"SYSTEM\\CurrentControlSet\\Services\\KXWkstnSvc",
+                                            kx::platform::kKeyWrite, &key),
+              0u);
+    EXPECT_EQ(kx::platform::RegistrySetValue(key, L"FailureActions", kx::platform::kRegBinary,
+                                             bytes.data(), static_cast<uint32_t>(bytes.size())),
+              0u);
+    kx::platform::RegistryCloseKey(key);
+}
 
 // The agent works on its own schedule (a 5 s poll, a 5 s flush, a 10 s
 // send): the test waits for it, in real time, up to a bound.
@@ -214,4 +253,38 @@ TEST_F(ServiceDeliveryTest, AStandardUserCanNeitherReadNorLockTheAgentsFiles) {
         EXPECT_EQ(names.count(name), 1u) << name;
     }
     EXPECT_EQ(OpenableByNobody(agentFiles), expected);
+}
+
+// Killed, the service comes back by its failure actions alone (shortened to
+// 3 s here), and sends the cache file (six alerts) that waited beside it.
+TEST_F(ServiceDeliveryTest, AKilledServiceIsStartedAgainAndSendsTheCacheFilesLeft) {
+    ASSERT_EQ(RunServiceProgram("-install").exitCode, 0);
+    SetRestartDelays(3000);
+    ASSERT_EQ(RunServiceProgram("-start").exitCode, 0);
+    const pid_t killed = ServicePid();
+    ASSERT_GT(killed, 0);
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    ASSERT_TRUE(WaitFor([] { return kill(ServicePid(), 0) != 0; }, std::chrono::seconds(10)));
+    std::filesystem::copy_file(KX_GOLDEN_CACHE_FILE,
+                               std::filesystem::path(ServiceFolder()) / "KX_a001.tmp");
+
+    platform::ServiceStatus status;
+    uint32_t error = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return QueryServiceState(L"KXWkstnSvc", &status, &error) &&
+                   status.currentState == platform::kServiceRunning;
+        },
+        std::chrono::seconds(20)))
+        << status.currentState << " " << error;
+    EXPECT_NE(ServicePid(), killed);
+    ASSERT_TRUE(WaitFor([&] { return Alerts().size() >= 6 && CacheFiles() == 0; }))
+        << Alerts().size() << " alerts, " << CacheFiles() << " cache files";
+    std::vector<std::string> codes;
+    for (const CReferenceServer::Row& alert : Alerts()) {
+        codes.push_back(alert.at("EventDefinitionCode"));
+    }
+    EXPECT_EQ(codes, (std::vector<std::string>{"KX4720", "KX1102", "KX5136", "KX4740", "KX4740",
+                                               "KX4740"}));
+    ASSERT_EQ(RunServiceProgram("-stop").exitCode, 0);
 }
