@@ -126,8 +126,8 @@ bool CReferenceServer::SetRedirect(uint32_t status, const std::wstring& location
                                    const std::wstring& path) {
     std::string answer;
     return Control(L"GET",
-                   kx::Format(L"/control/fault?mode=redirect&status=%u&location=%s&path=%s",
-                              status, EncodeQueryValue(location), EncodeQueryValue(path)),
+                   kx::Format(L"/control/fault?mode=redirect&status=%u&location=%s&path=%s", status,
+                              EncodeQueryValue(location), EncodeQueryValue(path)),
                    std::string(), answer);
 }
 
@@ -135,8 +135,8 @@ bool CReferenceServer::SetCertificate(const std::string& certificateFile,
                                       const std::string& keyFile) {
     std::string answer;
     return Control(L"GET",
-                   L"/control/tls?cert=" + EncodeQueryBytes(certificateFile) +
-                       L"&key=" + EncodeQueryBytes(keyFile),
+                   L"/control/tls?cert=" + EncodeQueryBytes(certificateFile) + L"&key=" +
+                       EncodeQueryBytes(keyFile),
                    std::string(), answer);
 }
 
