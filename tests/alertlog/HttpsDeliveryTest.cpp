@@ -176,7 +176,6 @@ TEST_F(HttpsDeliveryTest, ARefusedCertificateDeliversNothingKeepsTheFileAndSaysW
     ASSERT_TRUE(server_.SetConfigValue(L"EDVersionNumber", L"7"));
     ASSERT_TRUE(server_.SetDefinitions(kDefinitions));
     WriteCacheFile(1);
-    const int64_t documents = server_.LastDocumentId();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.certificate);
         ShowCertificate(c.certificate);
@@ -200,7 +199,7 @@ TEST_F(HttpsDeliveryTest, ARefusedCertificateDeliversNothingKeepsTheFileAndSaysW
     SetPolicy(L"KFSCACertificates", L"");
     log_->SendCacheFiles();
     EXPECT_EQ(CacheFileCount(), 1u);
-    EXPECT_TRUE(server_.Documents(documents).empty());
+    EXPECT_TRUE(NewActionTexts().empty());
     EXPECT_EQ(GetEDVersion(), L"");
 
     SetPolicy(L"KFSCACertificates", AgentFile("ca.pem"));

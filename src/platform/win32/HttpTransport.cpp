@@ -199,7 +199,9 @@ private:
             self->secureFailureFlags_ = *static_cast<const DWORD*>(information);
         }
         if (status == WINHTTP_CALLBACK_STATUS_REDIRECT) {
-            self->currentHost_ = HostOfUrl(static_cast<const wchar_t*>(information));
+            // A relative location (as Wine passes it on) stays on the host.
+            std::wstring host = HostOfUrl(static_cast<const wchar_t*>(information));
+            if (!host.empty()) self->currentHost_ = host;
         }
     }
 

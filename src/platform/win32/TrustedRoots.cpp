@@ -1,5 +1,7 @@
 #include "TrustedRoots.h"
 
+#include <winhttp.h>  // the SECURITY_FLAG_IGNORE_* of the SSL policy
+
 #include <string_view>
 #include <vector>
 

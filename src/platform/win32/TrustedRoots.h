@@ -8,8 +8,9 @@
 // Only the additional-store chain engine is used: an exclusive-root engine
 // is neither on old Windows nor in Wine.
 
-#include <wincrypt.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <wincrypt.h>
 
 #include <cstdint>
 #include <string>
