@@ -114,8 +114,7 @@ public:
         // The path runs on to the end of the URL: the query string belongs to it.
         std::wstring object = parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath) : std::wstring();
         secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
-        const bool secure = secure_;
-        if (secure && !target.trustedCertificates.empty()) {
+        if (secure_ && !target.trustedCertificates.empty()) {
             if (uint32_t error = roots_.Load(target.trustedCertificates); error != 0) return error;
         } else {
             roots_.Clear();
@@ -125,7 +124,7 @@ public:
         if (connection_ != nullptr) {
             request_ = WinHttpOpenRequest(connection_, target_.verb.c_str(), object.c_str(),
                                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                          secure ? WINHTTP_FLAG_SECURE : 0);
+                                          secure_ ? WINHTTP_FLAG_SECURE : 0);
         }
         if (request_ == nullptr) {
             DWORD error = GetLastError();
@@ -142,7 +141,7 @@ public:
         DWORD receive = target.timeouts.receive;
         WinHttpSetOption(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive,
                          sizeof(receive));
-        if (secure) WatchSecurity();
+        if (secure_) WatchSecurity();
         headersAdded_ = false;
         return 0;
     }
