@@ -123,12 +123,10 @@ const std::vector<ReadSetting>& AgentSettings() {
          [] { return std::to_wstring(GetEnableWorkstationAuditAgent()); }, L"0"},
         {L"KFSServer", platform::kRegSz, L"kfs.corp.example.test", GetKFSServer, L"localhost"},
         {L"KFSPort", platform::kRegSz, L"15602", GetKFSPort, L"15601"},
-        // Read by the HTTPS settings (GetKFSUseHttps, GetKFSCACertificates),
-        // which come with the https branch: until then only name and type
-        // are checked.
-        {L"KFSUseHttps", platform::kRegDword, L"1", nullptr, L"0"},
-        {L"KFSCACertificates", platform::kRegSz, L"C:\\Program Files\\Korvex\\ca.pem", nullptr,
-         L""},
+        {L"KFSUseHttps", platform::kRegDword, L"1",
+         [] { return std::to_wstring(GetKFSUseHttps()); }, L"0"},
+        {L"KFSCACertificates", platform::kRegSz, L"C:\\Program Files\\Korvex\\ca.pem",
+         GetKFSCACertificates, L""},
     };
     return settings;
 }
