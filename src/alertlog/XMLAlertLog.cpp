@@ -266,7 +266,8 @@ std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {
 // a partial file would send some of them twice).
 uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
                                       std::wstring* path) {
-    kx::platform::CExclusiveFile file;
+    std::unique_ptr<kx::platform::CExclusiveFile> fileObject = NewFileObject();
+    kx::platform::CExclusiveFile& file = *fileObject;
     uint32_t error = 0;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         *path = kx::platform::CreateUniqueFile(cacheDirectory_, L"KX_");
@@ -287,6 +288,10 @@ uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
     if (error == 0) error = closeError;
     if (error != 0) kx::platform::DeleteFileByPath(*path);
     return error;
+}
+
+std::unique_ptr<kx::platform::CExclusiveFile> CXMLAlertLog::NewFileObject() {
+    return std::make_unique<kx::platform::CExclusiveFile>();
 }
 
 void CXMLAlertLog::ReportCreateFailure(const std::wstring& path, uint32_t error) {

@@ -127,6 +127,8 @@ protected:
     // Cache files in a folder of the caller's choosing (a preview's own, so
     // that it never touches the files of an agent beside it).
     CXMLAlertLog(Workers workers, std::wstring cacheDirectory);
+    // The object through which a flush writes one cache file (tests watch it).
+    virtual std::unique_ptr<kx::platform::CExclusiveFile> NewFileObject();
 
 private:
     using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;

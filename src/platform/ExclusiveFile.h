@@ -25,26 +25,28 @@ enum class ExclusiveAccess {
     OpenForReadWrite,  // must exist
 };
 
+// Its operations are virtual so that a test can watch what the alert log does
+// with its files, and in what order.
 class CExclusiveFile {
 public:
     CExclusiveFile() = default;
-    ~CExclusiveFile();
+    virtual ~CExclusiveFile();
     CExclusiveFile(const CExclusiveFile&) = delete;
     CExclusiveFile& operator=(const CExclusiveFile&) = delete;
 
     // 0, or the error of the open (32 while someone else holds it).
-    uint32_t Open(const std::wstring& path, ExclusiveAccess access);
+    virtual uint32_t Open(const std::wstring& path, ExclusiveAccess access);
     bool IsOpen() const { return handle_ != kClosed; }
     // Writes every byte; 0 or the error (112 when the disk is full).
-    uint32_t Write(const void* bytes, std::size_t count);
+    virtual uint32_t Write(const void* bytes, std::size_t count);
     // Reads up to count bytes; *read is 0 at the end of the file.
-    uint32_t Read(void* bytes, std::size_t count, std::size_t* read);
-    uint32_t GetSize(uint64_t* size);
+    virtual uint32_t Read(void* bytes, std::size_t count, std::size_t* read);
+    virtual uint32_t GetSize(uint64_t* size);
     // FlushFileBuffers; on Linux fsync of the file and of its directory, so
     // that a new file survives a power loss.
-    uint32_t FlushToDevice();
+    virtual uint32_t FlushToDevice();
     // 0, or the error that closing reported (a late write error).
-    uint32_t Close();
+    virtual uint32_t Close();
 
 private:
     static constexpr intptr_t kClosed = -1;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordingFile.h"
 #include "alertlog/XMLAlertLog.h"
 
 class CTestAlertLog : public CXMLAlertLog {
@@ -20,8 +21,13 @@ public:
     // document is kept in posted.
     std::function<uint32_t(const std::wstring&)> answer;
     std::vector<std::wstring> posted;
+    // When set, the flush writes its cache files through recording doubles.
+    CRecordingFile::CJournal* journal = nullptr;
 
     uint32_t PostAlertDocument(const std::wstring& text) override;
+
+protected:
+    std::unique_ptr<kx::platform::CExclusiveFile> NewFileObject() override;
 };
 
 // The items that tests/data/alertlog/make_golden.py writes.
