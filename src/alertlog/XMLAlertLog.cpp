@@ -6,6 +6,7 @@
 #include "BaseClasses/LogData.h"
 #include "alertlog/CacheFileWriter.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "platform/ComputerName.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Files.h"
@@ -15,9 +16,7 @@
 namespace {
 
 constexpr const wchar_t* kSourceFile = L"..\\alertlog\\XMLAlertLog.cpp";
-// A send worker that found the new, still empty file first holds it for a
-// moment: try a fresh name rather than give up the flush.
-constexpr int kCreateAttempts = 3;
+constexpr uint32_t kUniqueNumbers = 0x10000;  // the four hexadecimal digits of a name
 
 std::wstring DirectoryOfExecutable() {
     const std::wstring path = kx::platform::GetExecutablePath();
@@ -266,28 +265,39 @@ std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {
 // a partial file would send some of them twice).
 uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
                                       std::wstring* path) {
-    std::unique_ptr<kx::platform::CExclusiveFile> fileObject = NewFileObject();
-    kx::platform::CExclusiveFile& file = *fileObject;
-    uint32_t error = 0;
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        *path = kx::platform::CreateUniqueFile(cacheDirectory_, L"KX_");
-        if (path->empty()) return kx::platform::GetLastErrorCode();
-        error = file.Open(*path, kx::platform::ExclusiveAccess::CreateForWriting);
-        if (error != kx::platform::kErrorSharingViolation) break;
-    }
-    if (error != 0) {
-        if (error != kx::platform::kErrorSharingViolation) kx::platform::DeleteFileByPath(*path);
-        return error;
-    }
     CCacheFileWriter writer;
     writer.WriteUInt32(static_cast<uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) items[i]->WriteItem(writer);
+    std::unique_ptr<kx::platform::CExclusiveFile> fileObject = NewFileObject();
+    kx::platform::CExclusiveFile& file = *fileObject;
+    uint32_t error = CreateCacheFile(file, path);
+    if (error != 0) return error;
     error = file.Write(writer.Bytes().data(), writer.Size());
     if (error == 0) error = file.FlushToDevice();
     const uint32_t closeError = file.Close();
     if (error == 0) error = closeError;
     if (error != 0) kx::platform::DeleteFileByPath(*path);
     return error;
+}
+
+// A new cache file, made and held in one step: a sweep never finds it empty
+// and free, so it never posts it empty and deletes it by name after this flush
+// has written it. Named as GetTempFileNameW names them, "KX_", up to four
+// hexadecimal digits counting up from the tick count, ".tmp"; a name in use
+// is passed by.
+uint32_t CXMLAlertLog::CreateCacheFile(kx::platform::CExclusiveFile& file, std::wstring* path) {
+    const uint32_t start = GetClock().GetTickCount();
+    for (uint32_t step = 0; step < kUniqueNumbers; ++step) {
+        const uint32_t unique = (start + step) % kUniqueNumbers;
+        if (unique == 0) continue;
+        *path = cacheDirectory_ + kx::platform::kPathSeparator + kx::Format(L"KX_%X.tmp", unique);
+        const uint32_t error = file.Open(*path, kx::platform::ExclusiveAccess::CreateNew);
+        // 32: on Linux a sweep took the name between its making and its lock.
+        if (error != kx::platform::kErrorFileExists &&
+            error != kx::platform::kErrorSharingViolation)
+            return error;
+    }
+    return kx::platform::kErrorFileExists;
 }
 
 std::unique_ptr<kx::platform::CExclusiveFile> CXMLAlertLog::NewFileObject() {

@@ -152,6 +152,7 @@ private:
     void WriteCacheFiles(ItemQueue& items);
     static std::size_t ItemsForOneFile(const ItemQueue& items);
     uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
+    uint32_t CreateCacheFile(kx::platform::CExclusiveFile& file, std::wstring* path);
     void ReportCreateFailure(const std::wstring& path, uint32_t error);
     void WriteDocumentItems(CCacheFileReader& reader, uint32_t count, CXmlMemoryWriter& writer);
 

@@ -1,10 +1,10 @@
 #pragma once
-// What the alert log's cache files need of the file system: a new file with a
-// unique name, an exclusive open that keeps every other opener out (this
-// process or another) until it is closed, the listing of a directory by a
-// wildcard pattern with each entry's size and creation time, and the data
-// pushed through to the device. Errors are Win32 codes (32: another opener
-// holds the file).
+// What the alert log's cache files need of the file system: an exclusive open
+// that keeps every other opener out (this process or another) until it is
+// closed, of a new file from the moment it exists or of one already there;
+// the listing of a directory by a wildcard pattern with each entry's size and
+// creation time; and the data pushed through to the device. Errors are Win32
+// codes (32: another opener holds the file).
 
 #include <cstddef>
 #include <cstdint>
@@ -14,15 +14,14 @@
 namespace kx::platform {
 
 inline constexpr uint32_t kErrorSharingViolation = 32;
-
-// GetTempFileNameW(directory, prefix, 0, ...): creates a new empty file named
-// the first three characters of prefix, up to four hexadecimal digits and
-// ".tmp", and answers its full path; empty (the last error set) on failure.
-std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix);
+inline constexpr uint32_t kErrorFileExists = 80;
 
 enum class ExclusiveAccess {
     CreateForWriting,  // created anew or truncated, write only
     OpenForReadWrite,  // must exist
+    // A new file, write only, held from the moment it exists (80 when the
+    // name is taken), so that no other opener ever finds it empty and free.
+    CreateNew,
 };
 
 // Its operations are virtual so that a test can watch what the alert log does

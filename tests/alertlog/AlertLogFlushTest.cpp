@@ -2,8 +2,12 @@
 // can be written. The manual clock drives the once-a-minute error report.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "AlertLogTestSupport.h"
 #include "BaseClasses/LogData.h"
@@ -212,6 +216,74 @@ TEST_F(AlertLogFlushTest, ItemLargerThanTheBoundGetsAFileOfItsOwn) {
     log_->FlushToCache();
     EXPECT_EQ(CacheFilesIn(cacheFolder_).size(), 3u);
     EXPECT_EQ(SentActionTexts(), Expected(3));
+}
+
+// A sweep must never take the file that a flush is making. Were the new file
+// free (and empty) for a moment, the sweep would post it empty and, once
+// answered, delete it by name: after the flush had written its items into it
+// and let them go. Here a sweep comes just before the flush opens its file
+// (on a thread of its own, answered only once the flush has let its items
+// go), and again before each later step of the flush.
+TEST_F(AlertLogFlushTest, ASweepDuringAFlushNeverTakesTheFileBeingWritten) {
+    using Operation = CRecordingFile::Operation;
+    AddItems(3);
+    std::promise<void> opening, go, written;
+    bool wentOn = false;
+    auto goOn = [&] {
+        if (!wentOn) go.set_value();
+        wentOn = true;
+    };
+    std::future<void> writtenSignal = written.get_future();
+    std::atomic<bool> inTheGap{false};
+    log_->answer = [&](const std::wstring&) {
+        if (inTheGap) {
+            goOn();
+            writtenSignal.wait_for(std::chrono::seconds(60));
+        }
+        return 0u;
+    };
+    log_->SetItemsWrittenCallback([&] { written.set_value(); });
+    CRecordingFile::CJournal journal;
+    std::shared_future<void> wentOnSignal = go.get_future().share();
+    journal.before = [&](Operation operation, const std::wstring&) {
+        if (operation != Operation::Open) return log_->SendCacheFiles();
+        opening.set_value();
+        wentOnSignal.wait();
+    };
+    log_->journal = &journal;
+
+    std::thread flush([&] { log_->FlushToCache(); });
+    const bool reachedTheOpen =
+        opening.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (reachedTheOpen) {
+        inTheGap = true;
+        log_->SendCacheFiles();
+        inTheGap = false;
+    }
+    goOn();
+    flush.join();
+    log_->SetItemsWrittenCallback(nullptr);
+    ASSERT_TRUE(reachedTheOpen);
+    EXPECT_EQ(journal.operations,
+              (std::vector<Operation>{Operation::Open, Operation::Write, Operation::FlushToDevice,
+                                      Operation::Close}));
+    EXPECT_TRUE(log_->posted.empty()) << "a sweep took the file while it was being made";
+    EXPECT_EQ(SentActionTexts(), Expected(3));
+    EXPECT_TRUE(CacheFilesIn(cacheFolder_).empty());
+}
+
+// Cache files are named as GetTempFileNameW names them, from the tick count
+// on. Here that name is taken by a file still waiting to be sent: the flush
+// passes it by and leaves that file as it was.
+TEST_F(AlertLogFlushTest, CacheFilesAreNamedLikeTempFilesAndNeverReplaceOne) {
+    clock_.SetTick(0x12345);
+    WriteFileBytes(cacheFolder_ / "KX_2345.tmp", "waiting");
+    AddItems(2);
+    log_->FlushToCache();
+    const auto files = CacheFilesIn(cacheFolder_);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(cacheFolder_ / "KX_2345.tmp"), "waiting");
+    EXPECT_EQ(files[1].filename().string(), "KX_2346.tmp");
 }
 
 TEST_F(AlertLogFlushTest, ItemsQueuedAtDestructionAreWrittenAndSentByTheNextRun) {
