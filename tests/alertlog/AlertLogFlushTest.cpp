@@ -157,6 +157,50 @@ TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
     EXPECT_EQ(texts.back(), L"alert " + std::to_wstring(count - 1));
 }
 
+// What the flush cannot keep goes to the Application log as well, under the
+// agent's source, with the count: the diagnostic log beside the executable is
+// emptied at every start and lies on the failing volume. One entry of each
+// kind an hour at most; the drops of the hour in between come with the next.
+TEST_F(AlertLogFlushTest, FailuresAndDropsAreInTheApplicationLogOnceAnHour) {
+    const std::size_t itemBytes = MakeItem(L"alert 0", 64 * 1024)->MemoryBytes();
+    const int fill = static_cast<int>(CXMLAlertLog::kMaxQueuedBytes / itemBytes) + 10;
+    MakeCacheFolderUnwritable();
+    AddItems(1, 64 * 1024);
+    log_->FlushToCache();  // fails: one alert waits, and from now on the queue is bounded
+    AddItems(fill - 1, 64 * 1024, 1);
+    log_->FlushToCache();
+    const std::size_t firstDrops = fill - log_->QueuedItems();
+    clock_.Advance(CXMLAlertLog::kEventLogEntryInterval);  // an hour exactly: not yet
+    AddItems(5, 64 * 1024, fill);
+    log_->FlushToCache();
+    clock_.Advance(1);
+    log_->FlushToCache();
+    const std::size_t laterDrops = fill + 5 - log_->QueuedItems() - firstDrops;
+    ASSERT_GT(firstDrops, 0u);
+    ASSERT_GT(laterDrops, 0u);
+
+    const auto entries = log_->EventLog().Reports();
+    ASSERT_EQ(entries.size(), 4u);
+    const std::wstring folder = log_->CacheDirectory();
+    const std::wstring bound = std::to_wstring(CXMLAlertLog::kMaxQueuedBytes);
+    const std::vector<std::pair<uint32_t, std::wstring>> expected = {
+        {CXMLAlertLog::kCacheFileNotCreatedEventId, L"1"},
+        {CXMLAlertLog::kAlertsDroppedEventId, std::to_wstring(firstDrops)},
+        {CXMLAlertLog::kCacheFileNotCreatedEventId, std::to_wstring(log_->QueuedItems())},
+        {CXMLAlertLog::kAlertsDroppedEventId, std::to_wstring(laterDrops)}};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].source, L"Korvex Agent");
+        EXPECT_EQ(entries[i].type, 1) << "error";
+        EXPECT_EQ(entries[i].eventId, expected[i].first) << i;
+        ASSERT_EQ(entries[i].strings.size(), 3u);
+        EXPECT_EQ(entries[i].strings[0], expected[i].second) << i;
+        EXPECT_EQ(entries[i].strings[1], folder);
+        if (entries[i].eventId == CXMLAlertLog::kAlertsDroppedEventId) {
+            EXPECT_EQ(entries[i].strings[2], bound);
+        }
+    }
+}
+
 // A disk that fills while the file is written: the partial file is removed
 // (it would send some alerts twice) and every item stays queued until there
 // is room. Needs a small file system of its own: Linux, as root.
