@@ -17,11 +17,10 @@ inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorFileExists = 80;
 
 enum class ExclusiveAccess {
-    CreateForWriting,  // created anew or truncated, write only
-    OpenForReadWrite,  // must exist
     // A new file, write only, held from the moment it exists (80 when the
     // name is taken), so that no other opener ever finds it empty and free.
     CreateNew,
+    OpenForReadWrite,  // must exist
 };
 
 // Its operations are virtual so that a test can watch what the alert log does

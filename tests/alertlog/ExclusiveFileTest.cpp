@@ -25,29 +25,16 @@ protected:
     CTempDirectory folder_;
 };
 
-// A new file is held from the moment it exists, and never replaces one.
-TEST_F(ExclusiveFileTest, NewFileIsHeldFromItsMakingAndNeverReplacesOne) {
-    const std::wstring path = folder_.Join(L"KX_3.tmp");
-    CExclusiveFile made;
-    ASSERT_EQ(made.Open(path, ExclusiveAccess::CreateNew), 0u);
-    CExclusiveFile other;
-    EXPECT_EQ(other.Open(path, ExclusiveAccess::OpenForReadWrite), 32u);
-    ASSERT_EQ(made.Write("kept", 4), 0u);
-    EXPECT_EQ(made.Close(), 0u);
-    EXPECT_EQ(other.Open(path, ExclusiveAccess::CreateNew), 80u);
-    EXPECT_FALSE(other.IsOpen());
-    EXPECT_EQ(ReadFileBytes(folder_.Path() / "KX_3.tmp"), "kept");
-}
-
 TEST_F(ExclusiveFileTest, SecondExclusiveOpenFailsWithASharingViolation) {
     const std::wstring path = folder_.Join(L"KX_1.tmp");
     CExclusiveFile first;
-    ASSERT_EQ(first.Open(path, ExclusiveAccess::CreateForWriting), 0u);
-    ASSERT_EQ(first.Write("abcd", 4), 0u);
+    ASSERT_EQ(first.Open(path, ExclusiveAccess::CreateNew), 0u);
     CExclusiveFile second;
+    EXPECT_EQ(second.Open(path, ExclusiveAccess::OpenForReadWrite), 32u) << "held while empty";
+    ASSERT_EQ(first.Write("abcd", 4), 0u);
     EXPECT_EQ(second.Open(path, ExclusiveAccess::OpenForReadWrite), 32u);
     // A writer that loses the race destroys nothing of the holder's.
-    EXPECT_EQ(second.Open(path, ExclusiveAccess::CreateForWriting), 32u);
+    EXPECT_EQ(second.Open(path, ExclusiveAccess::CreateNew), 80u);
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(first.FlushToDevice(), 0u);
     EXPECT_EQ(first.Close(), 0u);
@@ -63,15 +50,13 @@ TEST_F(ExclusiveFileTest, SecondExclusiveOpenFailsWithASharingViolation) {
     EXPECT_EQ(read, 0u);
 }
 
-TEST_F(ExclusiveFileTest, CreateForWritingTruncatesAndOpenNeedsAnExistingFile) {
+TEST_F(ExclusiveFileTest, NewFileNeverReplacesOneAndOpenNeedsAnExistingFile) {
     const std::wstring path = folder_.Join(L"KX_2.tmp");
     CExclusiveFile file;
     EXPECT_EQ(file.Open(path, ExclusiveAccess::OpenForReadWrite), 2u);
     WriteFileBytes(folder_.Path() / "KX_2.tmp", "old content");
-    ASSERT_EQ(file.Open(path, ExclusiveAccess::CreateForWriting), 0u);
-    uint64_t size = 1;
-    EXPECT_EQ(file.GetSize(&size), 0u);
-    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(file.Open(path, ExclusiveAccess::CreateNew), 80u);
+    EXPECT_EQ(ReadFileBytes(folder_.Path() / "KX_2.tmp"), "old content");
 }
 
 TEST_F(ExclusiveFileTest, ListingMatchesThePatternIgnoringCaseWithSizesAndTimes) {

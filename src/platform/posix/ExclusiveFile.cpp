@@ -38,22 +38,6 @@ uint32_t LockExclusively(int fd) {
     return errno == EWOULDBLOCK ? kErrorSharingViolation : LastErrno();
 }
 
-// Truncated only once the lock is held, so an opener that loses never
-// destroys what the holder is writing. A new file is locked right after it is
-// made: an opener that comes in between finds it empty and holds it, and this
-// open fails with 32 having written nothing.
-int OpenFlags(ExclusiveAccess access) {
-    switch (access) {
-        case ExclusiveAccess::CreateForWriting:
-            return O_WRONLY | O_CREAT;
-        case ExclusiveAccess::CreateNew:
-            return O_WRONLY | O_CREAT | O_EXCL;
-        case ExclusiveAccess::OpenForReadWrite:
-            break;
-    }
-    return O_RDWR;
-}
-
 }  // namespace
 
 CExclusiveFile::~CExclusiveFile() {
@@ -62,11 +46,14 @@ CExclusiveFile::~CExclusiveFile() {
 
 uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) {
     Close();
-    const bool truncate = access == ExclusiveAccess::CreateForWriting;
-    const int fd = open(WideToUtf8(path).c_str(), O_CLOEXEC | OpenFlags(access), 0644);
+    const bool create = access == ExclusiveAccess::CreateNew;
+    // A new file is locked right after it is made: an opener that comes in
+    // between finds it empty and holds it, and this open fails with 32 having
+    // written nothing.
+    const int flags = O_CLOEXEC | (create ? O_WRONLY | O_CREAT | O_EXCL : O_RDWR);
+    const int fd = open(WideToUtf8(path).c_str(), flags, 0644);
     if (fd < 0) return LastErrno();
-    uint32_t error = LockExclusively(fd);
-    if (error == 0 && truncate && ftruncate(fd, 0) != 0) error = LastErrno();
+    const uint32_t error = LockExclusively(fd);
     if (error != 0) {
         close(fd);
         return error;

@@ -24,12 +24,10 @@ CExclusiveFile::~CExclusiveFile() {
 
 uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) {
     Close();
-    const bool create = access != ExclusiveAccess::OpenForReadWrite;
-    const DWORD disposition = access == ExclusiveAccess::CreateForWriting ? CREATE_ALWAYS
-                              : access == ExclusiveAccess::CreateNew      ? CREATE_NEW
-                                                                          : OPEN_EXISTING;
-    HANDLE file = CreateFileW(path.c_str(), create ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE,
-                              0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool create = access == ExclusiveAccess::CreateNew;
+    HANDLE file =
+        CreateFileW(path.c_str(), create ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     handle_ = reinterpret_cast<intptr_t>(file);
     path_ = path;
