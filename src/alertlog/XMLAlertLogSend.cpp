@@ -22,7 +22,7 @@ constexpr const wchar_t* kSourceFile = L"..\\alertlog\\XMLAlertLog.cpp";
 constexpr const wchar_t* kCachePattern = L"KX_*.tmp";
 constexpr std::size_t kMaxErrorTextLength = 1024;
 
-// The number in a name that CreateUniqueFile made ("KX_3F2A.tmp"), which
+// The number in the name a flush gave a cache file ("KX_3F2A.tmp"), which
 // counts up from one file to the next; -1 for any other name.
 int64_t UniqueNumberOf(const std::wstring& name) {
     if (name.size() < 8 || name.size() > 11) return -1;

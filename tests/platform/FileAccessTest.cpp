@@ -68,19 +68,15 @@ protected:
 }  // namespace
 
 TEST_F(FileAccessTest, TheAgentsFilesAreOpenToSystemAndAdministratorsOnly) {
-    // A cache file as the alert log makes it: a unique name, then the
-    // exclusive open that writes it; and one that the open itself creates.
-    const std::wstring cache = platform::CreateUniqueFile(folder_.WidePath(), L"KX_");
-    ASSERT_FALSE(cache.empty());
+    // A cache file as the alert log makes it: created and held by the
+    // exclusive open, private from its first moment, then written.
+    const std::wstring cache = folder_.Join(L"KX_1.tmp");
+    platform::CExclusiveFile file;
+    ASSERT_EQ(file.Open(cache, platform::ExclusiveAccess::CreateNew), 0u);
     ExpectPrivate(cache);
-    const std::wstring created = folder_.Join(L"KX_1.tmp");
-    for (const std::wstring& path : {cache, created}) {
-        platform::CExclusiveFile file;
-        ASSERT_EQ(file.Open(path, platform::ExclusiveAccess::CreateForWriting), 0u);
-        ASSERT_EQ(file.Write("\0\0\0\0", 4), 0u);
-        ASSERT_EQ(file.Close(), 0u);
-        ExpectPrivate(path);
-    }
+    ASSERT_EQ(file.Write("\0\0\0\0", 4), 0u);
+    ASSERT_EQ(file.Close(), 0u);
+    ExpectPrivate(cache);
 
     // The diagnostic log, emptied at start, was there before with the
     // folder's access.

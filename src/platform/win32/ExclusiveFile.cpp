@@ -20,38 +20,7 @@ int64_t ToInt64(const FILETIME& time) {
                                 time.dwLowDateTime);
 }
 
-// A name that cannot be created although it exists (a directory, a file
-// being deleted) is in use as well.
-bool NameInUse(const std::wstring& path) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_SHARING_VIOLATION) return true;
-    return error == ERROR_ACCESS_DENIED &&
-           GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
-
-// GetTempFileNameW's names and order, made here so that the file is born with
-// the agent's own DACL: one that took the folder's first could be opened by
-// others in between.
-std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix) {
-    const uint32_t start = GetTickCount32() & 0xFFFF;
-    for (uint32_t step = 0; step < 0x10000; ++step) {
-        const uint32_t unique = (start + step) & 0xFFFF;
-        if (unique == 0) continue;
-        std::wstring path =
-            Format(L"%s\\%s%X.tmp", directory, std::wstring_view(prefix).substr(0, 3), unique);
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, PrivateFileAttributes(),
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return path;
-        }
-        if (!NameInUse(path)) return L"";
-    }
-    SetLastError(ERROR_FILE_EXISTS);
-    return L"";
-}
 
 CExclusiveFile::~CExclusiveFile() {
     Close();
@@ -59,9 +28,9 @@ CExclusiveFile::~CExclusiveFile() {
 
 uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) {
     Close();
-    const bool create = access == ExclusiveAccess::CreateForWriting;
+    const bool create = access == ExclusiveAccess::CreateNew;
     HANDLE file = CreateFileW(path.c_str(), create ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE,
-                              0, PrivateFileAttributes(), create ? CREATE_ALWAYS : OPEN_EXISTING,
+                              0, PrivateFileAttributes(), create ? CREATE_NEW : OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     handle_ = reinterpret_cast<intptr_t>(file);
