@@ -1,8 +1,11 @@
 #include "platform/posix/LdapConnection.h"
 
+#include <gssapi/gssapi.h>
+#include <gssapi/gssapi_ext.h>
+#include <gssapi/gssapi_krb5.h>
 #include <sasl/sasl.h>
 
-#include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -19,8 +22,100 @@ std::map<std::wstring, std::shared_ptr<LdapConnection>>& Kept() {
     return kept;
 }
 
-// GSSAPI needs no answers from the caller: the keytab holds everything.
-int NoInteraction(LDAP*, unsigned, void*, void* prompts) {
+// The last failed connection of each server name, until one succeeds.
+struct Failure {
+    uint32_t code;
+    std::wstring description;
+};
+std::map<std::wstring, Failure>& Failures() {
+    static std::map<std::wstring, Failure> failures;
+    return failures;
+}
+
+bool IsDown(uint32_t code) {
+    return code == kDirectoryServerDown || code == kDirectoryTimeout;
+}
+
+// libldap's text for a result and what the server or the TLS layer added.
+std::string LdapReason(LDAP* ld, int result) {
+    std::string reason = ldap_err2string(result);
+    char* diagnostic = nullptr;
+    if (ld && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
+        diagnostic) {
+        if (*diagnostic) reason += std::string(": ") + diagnostic;
+        ldap_memfree(diagnostic);
+    }
+    return reason + " (" + std::to_string(result) + ")";
+}
+
+// libldap says no more than "Connect error" when the TLS handshake or the
+// certificate check fails.
+std::string TlsHint(const LdapServerSettings& settings, int result) {
+    if (!settings.UsesTls() || (result != LDAP_CONNECT_ERROR && result != LDAP_SERVER_DOWN))
+        return "";
+    LDAPURLDesc* url = nullptr;
+    std::string host;
+    if (ldap_url_parse(settings.uri.c_str(), &url) == LDAP_URL_SUCCESS && url->lud_host)
+        host = url->lud_host;
+    ldap_free_urldesc(url);
+    return "; with TLS this is also what a server certificate says that no trusted authority "
+           "signed or that does not name " +
+           host;
+}
+
+std::string GssStatusText(OM_uint32 major, OM_uint32 minor) {
+    std::string text;
+    const std::pair<OM_uint32, int> statuses[] = {{major, GSS_C_GSS_CODE},
+                                                  {minor, GSS_C_MECH_CODE}};
+    for (const auto& [status, type] : statuses) {
+        OM_uint32 context = 0;
+        do {
+            OM_uint32 ignored = 0;
+            gss_buffer_desc buffer = GSS_C_EMPTY_BUFFER;
+            if (status == 0 || GSS_ERROR(gss_display_status(&ignored, status, type, GSS_C_NO_OID,
+                                                            &context, &buffer)))
+                break;
+            if (!text.empty()) text += ": ";
+            text.append(static_cast<const char*>(buffer.value), buffer.length);
+            gss_release_buffer(&ignored, &buffer);
+        } while (context != 0);
+    }
+    return text;
+}
+
+// The keytab as a credential of this bind alone, its tickets kept in a
+// memory cache of that keytab: the process environment (KRB5_CLIENT_KTNAME)
+// is never touched while other threads may read it.
+gss_cred_id_t AcquireKeytabCredential(const std::string& keytab, std::string& why) {
+    const std::string cache =
+        "MEMORY:kx-directory-" + std::to_string(std::hash<std::string>{}(keytab));
+    gss_key_value_element_desc elements[] = {{"client_keytab", keytab.c_str()},
+                                             {"ccache", cache.c_str()}};
+    gss_key_value_set_desc store{2, elements};
+    gss_OID_set_desc kerberos{1, const_cast<gss_OID>(gss_mech_krb5)};
+    OM_uint32 minor = 0;
+    gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
+    const OM_uint32 major =
+        gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberos, GSS_C_INITIATE,
+                              &store, &credential, nullptr, nullptr);
+    if (!GSS_ERROR(major)) return credential;
+    why = "no Kerberos credential from the keytab " + keytab + ": " + GssStatusText(major, minor);
+    return GSS_C_NO_CREDENTIAL;
+}
+
+struct Interaction {
+    gss_cred_id_t credential;
+    bool handed = false;
+};
+
+// SASL asks its first question before its first GSS call: the moment its
+// context exists and can still be given the keytab's credential. The other
+// answers are the defaults; the keytab holds everything else.
+int Interact(LDAP* ld, unsigned, void* defaults, void* prompts) {
+    auto* interaction = static_cast<Interaction*>(defaults);
+    if (!interaction->handed &&
+        ldap_set_option(ld, LDAP_OPT_X_SASL_GSS_CREDS, interaction->credential) == LDAP_OPT_SUCCESS)
+        interaction->handed = true;
     for (auto* prompt = static_cast<sasl_interact_t*>(prompts); prompt->id != SASL_CB_LIST_END;
          ++prompt) {
         prompt->result = prompt->defresult ? prompt->defresult : "";
@@ -30,9 +125,10 @@ int NoInteraction(LDAP*, unsigned, void*, void* prompts) {
     return LDAP_SUCCESS;
 }
 
-int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, uint32_t& code) {
+int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, uint32_t& code,
+               std::string& why) {
     std::string password;
-    if (uint32_t error = ReadPasswordFile(settings.passwordFile, password)) {
+    if (uint32_t error = ReadPasswordFile(settings.passwordFile, password, why)) {
         code = 0x80070000u | error;
         return LDAP_INAPPROPRIATE_AUTH;
     }
@@ -52,18 +148,46 @@ int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, u
     return error;
 }
 
-int GssapiBind(LDAP* ld, const LdapServerSettings& settings) {
-    // The machine's keytab is the client's key, as on a joined Linux machine.
-    if (!std::getenv("KRB5_CLIENT_KTNAME"))
-        setenv("KRB5_CLIENT_KTNAME", settings.keytab.c_str(), 0);
-    return ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                        NoInteraction, nullptr);
+int GssapiBind(LDAP* ld, const LdapServerSettings& settings, std::string& why) {
+    Interaction interaction{AcquireKeytabCredential(settings.keytab, why)};
+    if (interaction.credential == GSS_C_NO_CREDENTIAL) return LDAP_LOCAL_ERROR;
+    int result = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr,
+                                              LDAP_SASL_QUIET, Interact, &interaction);
+    OM_uint32 minor = 0;
+    gss_release_cred(&minor, &interaction.credential);
+    // Bound, but not as the keytab says: refuse rather than be someone else.
+    if (result == LDAP_SUCCESS && !interaction.handed) {
+        why = "SASL took no credential from the keytab " + settings.keytab;
+        result = LDAP_LOCAL_ERROR;
+    }
+    return result;
 }
 
-LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uint32_t& code) {
+// TLS with the server's certificate and name checked, always; StartTLS
+// turns an ldap:// connection to TLS now, ldaps:// at the bind.
+int SetUpTls(LDAP* ld, const LdapServerSettings& settings, std::string& why) {
+    const int demand = LDAP_OPT_X_TLS_DEMAND;
+    const int client = 0;
+    if (ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) != LDAP_OPT_SUCCESS ||
+        (!settings.caCertificates.empty() &&
+         ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, settings.caCertificates.c_str()) !=
+             LDAP_OPT_SUCCESS) ||
+        ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS) {
+        why =
+            "TLS cannot be set up with the certificate authorities of " +
+            (settings.caCertificates.empty() ? std::string("the system") : settings.caCertificates);
+        return LDAP_LOCAL_ERROR;
+    }
+    if (!settings.startTls || settings.uri.rfind("ldaps://", 0) == 0) return LDAP_SUCCESS;
+    return ldap_start_tls_s(ld, nullptr, nullptr);
+}
+
+LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uint32_t& code,
+              std::string& why) {
     LDAP* ld = nullptr;
     if (ldap_initialize(&ld, settings.uri.c_str()) != LDAP_SUCCESS) {
         code = kDirectoryBadPathname;
+        why = "not an LDAP URI";
         return nullptr;
     }
     const int version = LDAP_VERSION3;
@@ -75,14 +199,31 @@ LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uin
     }
     if (operationTimeout) ldap_set_option(ld, LDAP_OPT_TIMEOUT, operationTimeout);
     code = 0;
-    const int result = settings.simpleBind ? SimpleBind(ld, settings, operationTimeout, code)
-                                           : GssapiBind(ld, settings);
+    int result = settings.UsesTls() ? SetUpTls(ld, settings, why) : LDAP_SUCCESS;
+    if (result == LDAP_SUCCESS) {
+        result = settings.simpleBind ? SimpleBind(ld, settings, operationTimeout, code, why)
+                                     : GssapiBind(ld, settings, why);
+    }
     if (result != LDAP_SUCCESS) {
         if (code == 0) code = LdapResultToHresult(result);
+        if (why.empty()) why = LdapReason(ld, result) + TlsHint(settings, result);
         ldap_unbind_ext_s(ld, nullptr, nullptr);
         return nullptr;
     }
     return ld;
+}
+
+// "ldap://dc1 (simple bind as x, StartTLS): reason", and which key was missing.
+std::wstring Describe(const LdapServerSettings& settings, const std::string& reason) {
+    std::string method = settings.simpleBind ? "simple bind as " + settings.user
+                                             : "GSSAPI bind with the keytab " + settings.keytab;
+    if (settings.startTls && settings.uri.rfind("ldaps://", 0) != 0) method += ", StartTLS";
+    if (settings.UsesTls() && !settings.caCertificates.empty())
+        method += ", certificate authorities of " + settings.caCertificates;
+    std::wstring text = Utf8ToWide(settings.uri + " (" + method + "): " + reason);
+    if (!settings.configured)
+        text += L"; there is no registry key " + settings.key + L", so its defaults were used";
+    return text;
 }
 
 }  // namespace
@@ -126,17 +267,38 @@ std::shared_ptr<LdapConnection> LdapConnection::Get(const std::wstring& server, 
     }
     const LdapServerSettings settings = ReadLdapServerSettings(server);
     timeval operationTimeout{static_cast<time_t>(settings.operationTimeoutSeconds), 0};
-    LDAP* ld =
-        Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr, code);
-    if (!ld) return nullptr;
+    std::string why;
+    LDAP* ld = Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr,
+                       code, why);
+    if (!ld) {
+        Failures()[key] = {code, Describe(settings, why)};
+        return nullptr;
+    }
+    Failures().erase(key);
     std::shared_ptr<LdapConnection> connection(new LdapConnection(key, ld, operationTimeout));
     Kept()[key] = connection;
     return connection;
 }
 
+std::wstring LdapConnection::DescribeFailure(const std::wstring& server, uint32_t code) {
+    const std::wstring key = ToLower(server);
+    {
+        std::lock_guard<std::mutex> guard(poolLock);
+        auto found = Failures().find(key);
+        // The DS bind answers a server that is down as DsBindW does.
+        if (found != Failures().end() &&
+            (found->second.code == code ||
+             (code == kErrorDsServerDown && IsDown(found->second.code))))
+            return found->second.description;
+    }
+    if (!IsDown(code) && code != kErrorDsServerDown) return L"";
+    return Describe(ReadLdapServerSettings(server), "the server stopped answering");
+}
+
 void LdapConnection::ForgetAll() {
     std::lock_guard<std::mutex> guard(poolLock);
     Kept().clear();
+    Failures().clear();
 }
 
 LdapConnection::LdapConnection(const std::wstring& server, LDAP* ld, timeval operationTimeout)
