@@ -339,8 +339,9 @@ public:
         std::wstring reason = GetSystemErrorText(code);
         while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r'))
             reason.pop_back();
-        return Format(path ? L"%s (%s): %s (0x%08X)" : L"%s (%s): %s (%u)", target, method, reason,
-                      code);
+        const std::wstring number = Format(path ? L"0x%08X" : L"%u", code);
+        return Format(L"%s (%s): %s", target, method,
+                      reason.empty() ? L"error " + number : reason + L" (" + number + L")");
     }
 };
 
