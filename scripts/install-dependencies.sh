@@ -12,7 +12,7 @@ packages="
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine64 msitools wixl
   libevtx-dev libbfio-dev libevt-utils libevtx-utils
-  libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit ldap-utils
+  libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit libkrb5-dev ldap-utils openssl
   samba samba-dsdb-modules samba-vfs-modules samba-ad-provision
 "
 missing=""

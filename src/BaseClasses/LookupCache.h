@@ -7,11 +7,13 @@
 // program start to exit; tests make their own. No lock: it is used from the
 // collector's thread only.
 //
-// Directory lookups go to the server named (the computer that logged the
-// record) and answer an empty string or their own input on failure, never
-// logging. A server that did not answer at all (down, timed out) is not
-// asked again for kUnreachableSkipMilliseconds: without that, every lookup
-// of every record would wait out the time-outs again.
+// Directory lookups go to the server named (the local computer's name, which
+// the agent gives every record) and answer an empty string or their own
+// input on failure. A server that did not answer at all (down, timed out) is
+// not asked again for kUnreachableSkipMilliseconds: without that, every
+// lookup of every record would wait out the time-outs again. A directory
+// that cannot be reached or bound says why in one warning per server and
+// kUnreachableSkipMilliseconds; other failures are not logged.
 
 #include <cstdint>
 #include <memory>
@@ -124,7 +126,10 @@ private:
     };
     const NamingContexts* FindNamingContexts(const std::wstring& server);
     bool Skipped(const std::wstring& server);
-    uint32_t Noted(const std::wstring& server, uint32_t code);
+    // Keeps the time of an unreachable server and reports a failed bind;
+    // target is the path or server name that was asked.
+    uint32_t Noted(const std::wstring& server, const std::wstring& target, uint32_t code);
+    void ReportBindFailure(const std::wstring& server, const std::wstring& target, uint32_t code);
     uint32_t OpenSearch(const std::wstring& server, const std::wstring& path, bool tombstones,
                         std::unique_ptr<kx::platform::IDirectorySearch>& search);
     std::wstring FindInWindow(kx::platform::IDirectorySearch& search,
@@ -150,4 +155,5 @@ private:
     std::unordered_map<std::wstring, std::shared_ptr<kx::platform::IDirectoryNames>> dsHandles_;
     std::unordered_map<std::wstring, NamingContexts> namingContexts_;
     std::unordered_map<std::wstring, uint32_t> unreachableSince_;
+    std::unordered_map<std::wstring, uint32_t> bindFailureReported_;
 };
