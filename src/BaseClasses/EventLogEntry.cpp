@@ -64,7 +64,13 @@ CEventLogEntry::CEventLogEntry(const std::wstring& computerName, const std::wstr
 const std::wstring& CEventLogEntry::GetString(uint16_t index, bool expanded) {
     if (index >= raw_.size()) throw std::out_of_range("insertion string index");
     if (!expanded) return raw_[index];
-    if (!expanded_[index]) expanded_[index] = ExpandInsertionString(raw_[index]);
+    if (!expanded_[index]) {
+        try {
+            expanded_[index] = ExpandInsertionString(raw_[index]);
+        } catch (...) {
+            return raw_[index];  // no memory to expand it: as written, expanded next time
+        }
+    }
     return *expanded_[index];
 }
 
@@ -122,12 +128,22 @@ std::wstring CEventLogEntry::ExpandInsertionString(const std::wstring& text) {
         std::size_t end = text.find_first_of(kTokenDelimiters, start);
         if (end == std::wstring::npos) end = text.size();
         const std::wstring token = text.substr(start, end - start);
-        bool replace = false;
-        std::wstring replacement = TokenReplacement(token, &replace);
-        result += replace ? replacement : token;
+        result += ReplacementOrToken(token);
         at = end;
     }
     return result;
+}
+
+// A lookup that fails in any way (no memory, an error of the directory's
+// port) leaves the token as the record wrote it.
+std::wstring CEventLogEntry::ReplacementOrToken(const std::wstring& token) {
+    try {
+        bool replace = false;
+        std::wstring replacement = TokenReplacement(token, &replace);
+        return replace ? replacement : token;
+    } catch (...) {
+        return token;
+    }
 }
 
 std::wstring CEventLogEntry::TokenReplacement(const std::wstring& token, bool* replace) {
@@ -144,12 +160,12 @@ std::wstring CEventLogEntry::TokenReplacement(const std::wstring& token, bool* r
         return L"";
     }
     if (token.size() > 3 && token[2] == L'S' && token[3] == L'-') {
-        // Without its closing brace the token is not a SID reference.
-        *replace = token.back() == L'}';
+        // Without its closing brace, or longer than any SID, the token is not
+        // a SID reference.
+        const std::size_t sidLength = token.size() - 3;
+        *replace = token.back() == L'}' && sidLength <= kMaxSidTextLength;
         if (!*replace) return L"";
-        const std::wstring sid = token.substr(2, token.size() - 3);
-        if (sid.size() > kMaxSidTextLength) throw std::length_error("SID text too long");
-        return lookups_.GetAccountFromSid(computerName_, sid);
+        return lookups_.GetAccountFromSid(computerName_, token.substr(2, sidLength));
     }
     return lookups_.GuidToName(computerName_, token.substr(1));
 }

@@ -131,8 +131,6 @@ protected:
 private:
     using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;
 
-    static void ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
-                                   CXMLAlertLogItem& item);
     static int FlushProc(void* self);
     static int SendProc(void* self);
     void RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,
