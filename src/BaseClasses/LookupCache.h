@@ -2,8 +2,8 @@
 // What the agent looks up while it reads records, kept for the life of the
 // process: the message files that sources registered, parameter texts,
 // accounts and SIDs, directory binds, naming contexts and names of GUIDs.
-// Every distinct question costs at most one registry, file or
-// account-database round; failures are kept too. One instance lives from
+// A distinct question costs one registry, file or account-database round
+// while its answer is kept; failures are kept too. One instance lives from
 // program start to exit; tests make their own. No lock: it is used from the
 // collector's thread only.
 //
@@ -11,7 +11,7 @@
 // parameter numbers, GUIDs and other %{...} tokens) are bounded, each to
 // kMaxKeptAnswers entries and kMaxKeptCharacters characters, the newest
 // kept: a workstation's records name some hundreds of accounts and
-// parameter texts, and the directory's schema holds under 2,000 attributes,
+// parameter texts, and a base schema holds under 2,000 attributes,
 // classes and rights, so the ordinary working set fits, while a record
 // writer who invents tokens cannot make the process grow. Message files and
 // directory binds are kept by source and server, which the definitions and
