@@ -182,8 +182,7 @@ std::wstring CEventLogEntry::GetMessageText() {
     }
     if (!text.empty()) return text;
     text = DescriptionNotFound();
-    for (std::size_t i = 0; i < raw_.size(); ++i)
-        text += (expanded_[i] ? *expanded_[i] : raw_[i]) + L"\r\n";
+    for (std::size_t i = 0; i < raw_.size(); ++i) text += StringAsItStands(i) + L"\r\n";
     return text;
 }
 
@@ -192,7 +191,7 @@ std::wstring CEventLogEntry::FormatFromModules() {
         lookups_.GetMessageModules(computerName_, logName_, sourceName_, L"EventMessageFile");
     if (!modules) return L"";
     std::vector<std::wstring> inserts;
-    for (const std::optional<std::wstring>& text : expanded_) inserts.push_back(*text);
+    for (std::size_t i = 0; i < raw_.size(); ++i) inserts.push_back(StringAsItStands(i));
     std::wstring text;
     for (kx::platform::MessageModuleHandle module : *modules) {
         uint32_t error = kx::platform::FormatModuleMessage(
@@ -204,6 +203,11 @@ std::wstring CEventLogEntry::FormatFromModules() {
         if (error == 0) return text;
     }
     return L"";
+}
+
+// Expanded where it could be, else as the record has it.
+const std::wstring& CEventLogEntry::StringAsItStands(std::size_t index) const {
+    return expanded_[index] ? *expanded_[index] : raw_[index];
 }
 
 std::wstring CEventLogEntry::DescriptionNotFound() const {

@@ -75,6 +75,7 @@ private:
     std::wstring ReplacementOrToken(const std::wstring& token);
     std::wstring TokenReplacement(const std::wstring& token, bool* replace);
     std::wstring FormatFromModules();
+    const std::wstring& StringAsItStands(std::size_t index) const;
     std::wstring DescriptionNotFound() const;
 
     std::wstring computerName_;

@@ -150,6 +150,9 @@ TEST_F(EventLogEntryTest, ReferencesThatCannotBeLookedUpStayAsWritten) {
     EXPECT_EQ(starved.GetString(0, true), L"%%1833");
     EXPECT_EQ(PendingAllocationFailures(), 0);
     EXPECT_EQ(starved.GetString(0, true), L"Yes");
+    CEventLogEntry& starvedMessage = Entry(Fields(100, {L"%%1833"}));
+    FailNextAllocations(1);
+    EXPECT_EQ(starvedMessage.GetMessageText(), L"%%1833 and %2 and %3\r\n");
 
     // An error while the message is formatted: the description text with
     // the strings, and a warning in the diagnostic log.
