@@ -127,8 +127,7 @@ std::wstring CEventLogEntry::ExpandInsertionString(const std::wstring& text) {
         if (start == std::wstring::npos) break;
         std::size_t end = text.find_first_of(kTokenDelimiters, start);
         if (end == std::wstring::npos) end = text.size();
-        const std::wstring token = text.substr(start, end - start);
-        result += ReplacementOrToken(token);
+        AppendReplacementOrToken(text.substr(start, end - start), result);
         at = end;
     }
     return result;
@@ -136,13 +135,13 @@ std::wstring CEventLogEntry::ExpandInsertionString(const std::wstring& text) {
 
 // A lookup that fails in any way (no memory, an error of the directory's
 // port) leaves the token as the record wrote it.
-std::wstring CEventLogEntry::ReplacementOrToken(const std::wstring& token) {
+void CEventLogEntry::AppendReplacementOrToken(const std::wstring& token, std::wstring& result) {
     try {
         bool replace = false;
-        std::wstring replacement = TokenReplacement(token, &replace);
-        return replace ? replacement : token;
+        const std::wstring replacement = TokenReplacement(token, &replace);
+        result += replace ? replacement : token;
     } catch (...) {
-        return token;
+        result += token;
     }
 }
 

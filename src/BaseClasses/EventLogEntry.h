@@ -72,7 +72,7 @@ public:
     std::wstring ExpandInsertionString(const std::wstring& text);
 
 private:
-    std::wstring ReplacementOrToken(const std::wstring& token);
+    void AppendReplacementOrToken(const std::wstring& token, std::wstring& result);
     std::wstring TokenReplacement(const std::wstring& token, bool* replace);
     std::wstring FormatFromModules();
     const std::wstring& StringAsItStands(std::size_t index) const;

@@ -44,6 +44,8 @@ int64_t TimeGeneratedOf(const CEventLogEntry& record, bool local) {
 
 // A placeholder of the action text ("%[...]") and its value.
 using Placeholder = std::pair<std::wstring, std::wstring>;
+// Room for the results of a definition's rules and the three fixed ones.
+constexpr std::size_t kUsualPlaceholders = 16;
 
 // The first of the placeholders that stands in text at position at, or null.
 const Placeholder* PlaceholderAt(std::wstring_view text, std::size_t at,
@@ -80,6 +82,7 @@ std::wstring ReplacePlaceholders(std::wstring_view text,
 std::vector<Placeholder> ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
                                             CXMLAlertLogItem& item) {
     std::vector<Placeholder> placeholders;
+    placeholders.reserve(kUsualPlaceholders);
     CLookupCache& lookups = record.GetLookups();
     for (const auto& rule : definition.PropertyRules) {
         rule->Evaluate(record);
