@@ -300,7 +300,10 @@ std::wstring CLookupCache::FindDeletedByGuid(const std::wstring& server,
     const std::size_t marker = outputName.find(kMarker);
     // Only a step that found the parent may look for the parent's parent:
     // a parent that is gone for good would otherwise be asked for forever.
-    if (outcome == 0 && marker != std::wstring::npos && depth < kMaxDeletedParents) {
+    // A marker without the whole GUID after it names no parent to look for.
+    if (outcome == 0 && marker != std::wstring::npos &&
+        outputName.size() >= marker + kMarkerGuidOffset + kGuidLength &&
+        depth < kMaxDeletedParents) {
         const std::wstring parentGuid =
             L"{" + outputName.substr(marker + kMarkerGuidOffset, kGuidLength) + L"}";
         return FindDeletedByGuid(server, parentGuid, outputName, depth + 1);
@@ -328,7 +331,7 @@ std::wstring CLookupCache::NameOfGuid(const std::wstring& server, IDirectoryName
             return L"";
         }
         if (code == 0 && type != SchemaGuidType::NotFound && !name.empty()) {
-            guidNames_[guidText] = name;
+            guidNames_.Put(guidText, name);
             return name;
         }
     }
@@ -341,17 +344,17 @@ std::wstring CLookupCache::NameOfGuid(const std::wstring& server, IDirectoryName
     if (code != 0 || status != kx::platform::kNameNoError) return L"";
     const std::wstring lower = kx::ToLower(dn);
     if (lower.find(L"cn=deleted objects,") != std::wstring::npos) {
-        guidNames_[guidText] = dn;  // a deleted object does not move again
+        guidNames_.Put(guidText, dn);  // a deleted object does not move again
         return dn;
     }
-    guidNames_[guidText] = kLiveObject;
+    guidNames_.Put(guidText, kLiveObject);
     return lower;
 }
 
 std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wstring& guidText) {
     bool schemaToo = true;
-    if (auto found = guidNames_.find(guidText); found != guidNames_.end()) {
-        if (found->second != kLiveObject) return found->second;
+    if (const std::wstring* found = guidNames_.Find(guidText)) {
+        if (*found != kLiveObject) return *found;
         schemaToo = false;
     }
     // Without a directory to ask the answer is not kept: the GUID is named
@@ -361,7 +364,7 @@ std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wst
     bool reached = true;
     std::wstring name = NameOfGuid(server, *handle, guidText, schemaToo, &reached);
     if (!name.empty()) return name;
-    if (reached) guidNames_[guidText] = guidText;
+    if (reached) guidNames_.Put(guidText, guidText);
     return guidText;
 }
 

@@ -149,8 +149,6 @@ private:
 
     CXMLAlertLog(Workers workers, std::wstring cacheDirectory, kx::platform::IEventLog& eventLog);
 
-    static void ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
-                                   CXMLAlertLogItem& item);
     static int FlushProc(void* self);
     static int SendProc(void* self);
     void RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,
