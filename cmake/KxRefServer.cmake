@@ -1,7 +1,7 @@
 # Tests against the reference server (tools/refserver/refserver.py).
 #
 #   kx_add_refserver_test(NAME SOURCES files... [LIBS libs...] [SERVER_ARGS args...]
-#                         [ENVIRONMENT VAR=value...])
+#                         [ENVIRONMENT VAR=value...] [TLS])
 #
 # Builds the test executable NAME and registers three ctest tests:
 #   NAME.refserver.start  fixture setup: starts a server of its own on free
@@ -17,6 +17,11 @@
 # reads back what the server stored. The server's log and SQLite file stay in
 # the state folder for a look after a failure.
 #
+# TLS: the service port speaks HTTPS. A fourth test, NAME.certificates, makes
+# a test CA and server certificates first (tools/refserver/
+# make-test-certificates.sh, openssl) in <state>/certificates, which the test
+# finds in KX_TEST_CERTIFICATES; the server starts with server.pem.
+#
 #   kx_add_refserver_run(NAME COMMAND command... [SERVER_ARGS args...]
 #                        [LABELS labels...] [SKIP_RETURN_CODE code])
 #
@@ -27,7 +32,7 @@ find_program(KX_PYTHON3 python3 REQUIRED)
 set(KX_REFSERVER_SCRIPT ${CMAKE_SOURCE_DIR}/tools/refserver/refserver.py)
 
 function(kx_add_refserver_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;SERVER_ARGS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "TLS" "" "SOURCES;LIBS;SERVER_ARGS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   kx_apply_compile_options(${name})
   target_link_libraries(${name} PRIVATE kxtestsupport kxcore ${ARG_LIBS} ${KX_GTEST_LIBS})
@@ -36,9 +41,20 @@ function(kx_add_refserver_test name)
   if(CMAKE_CROSSCOMPILING)
     set(emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
   endif()
+  if(ARG_TLS)
+    set(certificates ${state}/certificates)
+    add_test(NAME ${name}.certificates
+             COMMAND sh ${CMAKE_SOURCE_DIR}/tools/refserver/make-test-certificates.sh ${certificates})
+    set_tests_properties(${name}.certificates PROPERTIES FIXTURES_SETUP ${name}.certificates)
+    list(APPEND ARG_SERVER_ARGS --tls ${certificates}/server.pem ${certificates}/server.key)
+    list(APPEND ARG_ENVIRONMENT KX_TEST_CERTIFICATES=${certificates})
+  endif()
   add_test(NAME ${name}.refserver.start
            COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} start --state-dir ${state} --port 0
                    --sync normal ${ARG_SERVER_ARGS})
+  if(ARG_TLS)
+    set_tests_properties(${name}.refserver.start PROPERTIES FIXTURES_REQUIRED ${name}.certificates)
+  endif()
   add_test(NAME ${name}.refserver.stop
            COMMAND ${KX_PYTHON3} ${KX_REFSERVER_SCRIPT} stop --state-dir ${state})
   add_test(NAME ${name}

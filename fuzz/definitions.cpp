@@ -1,6 +1,7 @@
 // The definitions parser: a document as the server or the local copy gives
 // it, loaded, then asked for a record that its first definition describes,
-// whose alert item is built with the definition's property rules.
+// whose alert item is built with the definition's property rules, the
+// directory answering with texts of the document.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,6 +39,19 @@ std::vector<uint8_t> RecordFor(const CXMLEventDefinition& definition) {
     return BuildEventLogRecord(fields);
 }
 
+// A directory that answers every search with the texts of the definition's
+// first two string rules as a found object's name and former parent, as a
+// broken or hostile directory could.
+void AnswerWithTheRulesTexts(CFakeDirectory& directory, const CXMLEventDefinition& definition) {
+    std::wstring texts[2];
+    for (std::size_t i = 0; i < 2 && i < definition.StringRules.size(); ++i)
+        texts[i] = definition.StringRules[i]->StringValue.substr(0, 256);
+    directory.AddObject(L"LDAP://WS01/RootDSE", {{L"defaultNamingContext", L"DC=example,DC=test"}});
+    directory.AddRow(L"", {{L"distinguishedName", texts[0]},
+                           {L"lastKnownParent", texts[1]},
+                           {L"objectGUID", L"{72EA3BB6-7116-49EA-A363-C630522C8357}"}});
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -55,13 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (first.EventCode >= 0 && first.EventCode <= 0xFFFF) {
         KX_FUZZ_CHECK(set.IsCandidateEvent(static_cast<uint32_t>(first.EventCode)) == 1);
     }
+    AnswerWithTheRulesTexts(directory, first);
     std::vector<uint8_t> record = RecordFor(first);
     CLookupCache lookups;
     CEventLogEntry entry(L"WS01", L"corp.example.test", first.LogName, record.data(), false,
                          lookups);
     if (CXMLEventDefinition* chosen = set.FindDefinition(&entry)) {
         std::unique_ptr<CXMLAlertLogItem> item = CXMLAlertLog::MakeAlertItem(entry, *chosen);
-        (void)item;
+        KX_FUZZ_CHECK(item != nullptr);
     }
     return 0;
 }

@@ -6,13 +6,13 @@ packages="
   build-essential cmake ninja-build ccache pkg-config git clang-format python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev time
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev ca-certificates openssl
   libxml2-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
-  wine wine64
+  wine wine64 msitools wixl
   libevtx-dev libbfio-dev libevt-utils libevtx-utils
-  libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit ldap-utils
+  libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit libkrb5-dev ldap-utils openssl
   samba samba-dsdb-modules samba-vfs-modules samba-ad-provision
 "
 missing=""

@@ -1,5 +1,6 @@
 #include "BaseClasses/ADsPathname.h"
 
+#include "common/LdapEscape.h"
 #include "common/Text.h"
 
 using kx::platform::GetDirectory;
@@ -69,7 +70,7 @@ void CADsPathname::ResolveServer() {
 std::wstring CADsPathname::GetDn() {
     std::wstring dn;
     if (!pathname_ || pathname_->Retrieve(PathFormat::X500Dn, dn) != 0) return L"";
-    return dn;
+    return kx::UnescapeAdsPathComponent(dn);
 }
 
 std::wstring CADsPathname::GetDomainFromPath() {
@@ -86,7 +87,8 @@ std::wstring CADsPathname::GetDomainFromPath() {
 }
 
 std::wstring CADsPathname::ParentOf(const std::wstring& dn) {
-    if (!SetPath(L"LDAP://" + dn, false, PathSetType::Full)) return L"";
+    // A "/" in a name would otherwise end the server part of the path.
+    if (!SetPath(L"LDAP://" + kx::EscapeAdsPathComponent(dn), false, PathSetType::Full)) return L"";
     if (!RemoveLeaf()) return L"";
     return GetDn();
 }

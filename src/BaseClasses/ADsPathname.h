@@ -20,7 +20,8 @@ public:
     bool RemoveLeaf();
     // Removes two leading backslashes, as domain controller names carry them.
     bool SetServer(const std::wstring& name);
-    // The distinguished name without provider or server; empty on failure.
+    // The distinguished name without provider or server, as the directory
+    // writes it ("/" unescaped); empty on failure.
     std::wstring GetDn();
     // The DNS domain of the path's trailing DC= elements ("example.com").
     std::wstring GetDomainFromPath();

@@ -64,7 +64,13 @@ CEventLogEntry::CEventLogEntry(const std::wstring& computerName, const std::wstr
 const std::wstring& CEventLogEntry::GetString(uint16_t index, bool expanded) {
     if (index >= raw_.size()) throw std::out_of_range("insertion string index");
     if (!expanded) return raw_[index];
-    if (!expanded_[index]) expanded_[index] = ExpandInsertionString(raw_[index]);
+    if (!expanded_[index]) {
+        try {
+            expanded_[index] = ExpandInsertionString(raw_[index]);
+        } catch (...) {
+            return raw_[index];  // no memory to expand it: as written, expanded next time
+        }
+    }
     return *expanded_[index];
 }
 
@@ -121,13 +127,22 @@ std::wstring CEventLogEntry::ExpandInsertionString(const std::wstring& text) {
         if (start == std::wstring::npos) break;
         std::size_t end = text.find_first_of(kTokenDelimiters, start);
         if (end == std::wstring::npos) end = text.size();
-        const std::wstring token = text.substr(start, end - start);
-        bool replace = false;
-        std::wstring replacement = TokenReplacement(token, &replace);
-        result += replace ? replacement : token;
+        AppendReplacementOrToken(text.substr(start, end - start), result);
         at = end;
     }
     return result;
+}
+
+// A lookup that fails in any way (no memory, an error of the directory's
+// port) leaves the token as the record wrote it.
+void CEventLogEntry::AppendReplacementOrToken(const std::wstring& token, std::wstring& result) {
+    try {
+        bool replace = false;
+        const std::wstring replacement = TokenReplacement(token, &replace);
+        result += replace ? replacement : token;
+    } catch (...) {
+        result += token;
+    }
 }
 
 std::wstring CEventLogEntry::TokenReplacement(const std::wstring& token, bool* replace) {
@@ -144,12 +159,12 @@ std::wstring CEventLogEntry::TokenReplacement(const std::wstring& token, bool* r
         return L"";
     }
     if (token.size() > 3 && token[2] == L'S' && token[3] == L'-') {
-        // Without its closing brace the token is not a SID reference.
-        *replace = token.back() == L'}';
+        // Without its closing brace, or longer than any SID, the token is not
+        // a SID reference.
+        const std::size_t sidLength = token.size() - 3;
+        *replace = token.back() == L'}' && sidLength <= kMaxSidTextLength;
         if (!*replace) return L"";
-        const std::wstring sid = token.substr(2, token.size() - 3);
-        if (sid.size() > kMaxSidTextLength) throw std::length_error("SID text too long");
-        return lookups_.GetAccountFromSid(computerName_, sid);
+        return lookups_.GetAccountFromSid(computerName_, token.substr(2, sidLength));
     }
     return lookups_.GuidToName(computerName_, token.substr(1));
 }
@@ -166,8 +181,7 @@ std::wstring CEventLogEntry::GetMessageText() {
     }
     if (!text.empty()) return text;
     text = DescriptionNotFound();
-    for (std::size_t i = 0; i < raw_.size(); ++i)
-        text += (expanded_[i] ? *expanded_[i] : raw_[i]) + L"\r\n";
+    for (std::size_t i = 0; i < raw_.size(); ++i) text += StringAsItStands(i) + L"\r\n";
     return text;
 }
 
@@ -176,7 +190,7 @@ std::wstring CEventLogEntry::FormatFromModules() {
         lookups_.GetMessageModules(computerName_, logName_, sourceName_, L"EventMessageFile");
     if (!modules) return L"";
     std::vector<std::wstring> inserts;
-    for (const std::optional<std::wstring>& text : expanded_) inserts.push_back(*text);
+    for (std::size_t i = 0; i < raw_.size(); ++i) inserts.push_back(StringAsItStands(i));
     std::wstring text;
     for (kx::platform::MessageModuleHandle module : *modules) {
         uint32_t error = kx::platform::FormatModuleMessage(
@@ -188,6 +202,11 @@ std::wstring CEventLogEntry::FormatFromModules() {
         if (error == 0) return text;
     }
     return L"";
+}
+
+// Expanded where it could be, else as the record has it.
+const std::wstring& CEventLogEntry::StringAsItStands(std::size_t index) const {
+    return expanded_[index] ? *expanded_[index] : raw_[index];
 }
 
 std::wstring CEventLogEntry::DescriptionNotFound() const {

@@ -40,7 +40,8 @@ public:
     const std::wstring& GetSourceName() const { return sourceName_; }
 
     // The insertion string at index (below the count; std::out_of_range
-    // otherwise), raw or expanded; each is expanded once, on first use.
+    // otherwise), raw or expanded; each is expanded once, on first use (the
+    // raw one stands in while there is no memory to expand it).
     const std::wstring& GetString(uint16_t index, bool expanded);
     void GetStrings(std::vector<std::wstring>& strings, bool expanded);
     void ExpandAll();
@@ -65,12 +66,16 @@ public:
     std::wstring GetMessageText();
 
     // Expands %%n parameter references, %{S-...} SIDs and %{GUID} directory
-    // references of one text. Only whole tokens are replaced.
+    // references of one text. Only whole tokens are replaced; a SID text
+    // over 259 characters, and a token whose lookup fails in any way, stay
+    // as written.
     std::wstring ExpandInsertionString(const std::wstring& text);
 
 private:
+    void AppendReplacementOrToken(const std::wstring& token, std::wstring& result);
     std::wstring TokenReplacement(const std::wstring& token, bool* replace);
     std::wstring FormatFromModules();
+    const std::wstring& StringAsItStands(std::size_t index) const;
     std::wstring DescriptionNotFound() const;
 
     std::wstring computerName_;

@@ -8,7 +8,8 @@ CLogFile::~CLogFile() {
     if (wasOpen && !written_) kx::platform::DeleteFileByPath(path_);
 }
 
-// Create and truncate, write only, deny none: the file is emptied at every start.
+// Create and truncate, write only, deny none: the file is emptied at every
+// start. What the agent logs is for administrators only.
 bool CLogFile::OpenForLogging() {
-    return Open(path_, modeCreate | modeWrite | shareDenyNone);
+    return Open(path_, modeCreate | modeWrite | shareDenyNone, kx::platform::FileAccess::Private);
 }

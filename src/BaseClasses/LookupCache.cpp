@@ -168,7 +168,7 @@ std::wstring CLookupCache::ToAdministrativeSharePath(const std::wstring& compute
 std::wstring CLookupCache::GetParameterText(const std::wstring& computer, const std::wstring& log,
                                             const std::wstring& source, uint32_t number) {
     const std::wstring key = kx::Format(L"%s/%s/%s/%u", computer, log, source, number);
-    if (auto found = parameters_.find(key); found != parameters_.end()) return found->second;
+    if (const std::wstring* found = parameters_.Find(key)) return *found;
     std::wstring text;
     bool found = false;
     if (const MessageModuleList* modules =
@@ -182,32 +182,41 @@ std::wstring CLookupCache::GetParameterText(const std::wstring& computer, const 
         }
     }
     text = found ? kx::Trim(text) : kx::Format(L"%%%%%u", number);
-    parameters_[key] = text;
+    parameters_.Put(key, text);
     return text;
 }
 
 std::wstring CLookupCache::GetAccountFromSid(const std::wstring& computer,
                                              const std::wstring& sidString) {
-    if (auto found = accounts_.find(sidString); found != accounts_.end()) return found->second;
-    std::wstring result = sidString;
-    kx::platform::SidBytes sid;
-    kx::platform::AccountName account;
-    if (kx::platform::ConvertStringToSid(sidString, sid) == 0 &&
-        kx::platform::LookupAccountBySid(computer, sid, account) == 0) {
-        result = kx::Format(L"%s\\%s", account.domain, account.name);
+    if (const std::wstring* found = accounts_.Find(sidString)) return *found;
+    std::wstring result;
+    try {
+        result = sidString;
+        kx::platform::SidBytes sid;
+        kx::platform::AccountName account;
+        if (kx::platform::ConvertStringToSid(sidString, sid) == 0 &&
+            kx::platform::LookupAccountBySid(computer, sid, account) == 0) {
+            result = kx::Format(L"%s\\%s", account.domain, account.name);
+        }
+        accounts_.Put(sidString, result);
+    } catch (...) {
+        return sidString;  // as the record has it, asked again next time
     }
-    accounts_[sidString] = result;
     return result;
 }
 
 std::wstring CLookupCache::GetSidFromAccount(const std::wstring& computer,
                                              const std::wstring& account) {
-    if (auto found = sids_.find(account); found != sids_.end()) return found->second;
+    if (const std::wstring* found = sids_.Find(account)) return *found;
     std::wstring result;
-    kx::platform::SidBytes sid;
-    kx::platform::AccountName resolved;
-    if (kx::platform::LookupAccountByName(computer, account, sid, resolved) == 0)
-        kx::platform::ConvertSidToString(sid.data(), sid.size(), result);
-    sids_[account] = result;
+    try {
+        kx::platform::SidBytes sid;
+        kx::platform::AccountName resolved;
+        if (kx::platform::LookupAccountByName(computer, account, sid, resolved) == 0)
+            kx::platform::ConvertSidToString(sid.data(), sid.size(), result);
+        sids_.Put(account, result);
+    } catch (...) {
+        return L"";
+    }
     return result;
 }

@@ -2,16 +2,28 @@
 // What the agent looks up while it reads records, kept for the life of the
 // process: the message files that sources registered, parameter texts,
 // accounts and SIDs, directory binds, naming contexts and names of GUIDs.
-// Every distinct question costs at most one registry, file or
-// account-database round; failures are kept too. One instance lives from
+// A distinct question costs one registry, file or account-database round
+// while its answer is kept; failures are kept too. One instance lives from
 // program start to exit; tests make their own. No lock: it is used from the
 // collector's thread only.
 //
-// Directory lookups go to the server named (the computer that logged the
-// record) and answer an empty string or their own input on failure, never
-// logging. A server that did not answer at all (down, timed out) is not
-// asked again for kUnreachableSkipMilliseconds: without that, every lookup
-// of every record would wait out the time-outs again.
+// The answers kept for texts that records carry (accounts and SIDs,
+// parameter numbers, GUIDs and other %{...} tokens) are bounded, each to
+// kMaxKeptAnswers entries and kMaxKeptCharacters characters, the newest
+// kept: a workstation's records name some hundreds of accounts and
+// parameter texts, and a base schema holds under 2,000 attributes,
+// classes and rights, so the ordinary working set fits, while a record
+// writer who invents tokens cannot make the process grow. Message files and
+// directory binds are kept by source and server, which the definitions and
+// the computer fix, and are not bounded.
+//
+// Directory lookups go to the server named (the local computer's name, which
+// the agent gives every record) and answer an empty string or their own
+// input on failure. A server that did not answer at all (down, timed out) is
+// not asked again for kUnreachableSkipMilliseconds: without that, every
+// lookup of every record would wait out the time-outs again. A directory
+// that cannot be reached or bound says why in one warning per server and
+// kUnreachableSkipMilliseconds; other failures are not logged.
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/BoundedCache.h"
 #include "common/Guid.h"
 #include "platform/Directory.h"
 #include "platform/MessageResources.h"
@@ -50,10 +63,16 @@ public:
     // parameter file of the source has it.
     std::wstring GetParameterText(const std::wstring& computer, const std::wstring& log,
                                   const std::wstring& source, uint32_t number);
-    // "DOMAIN\name", or the SID string itself when it does not resolve.
+    // "DOMAIN\name", or the SID string itself when it does not resolve (or
+    // the lookup fails in any way: nothing is kept then).
     std::wstring GetAccountFromSid(const std::wstring& computer, const std::wstring& sidString);
-    // The SID string of an account, or empty.
+    // The SID string of an account, or empty (likewise).
     std::wstring GetSidFromAccount(const std::wstring& computer, const std::wstring& account);
+
+    static constexpr std::size_t kMaxKeptAnswers = 4096;
+    // 1 MiB of UTF-16 text per cache on Windows: 4,096 ordinary answers of
+    // 60 to 120 characters fit.
+    static constexpr std::size_t kMaxKeptCharacters = 512 * 1024;
 
     static constexpr uint32_t kUnreachableSkipMilliseconds = 30000;
 
@@ -124,7 +143,10 @@ private:
     };
     const NamingContexts* FindNamingContexts(const std::wstring& server);
     bool Skipped(const std::wstring& server);
-    uint32_t Noted(const std::wstring& server, uint32_t code);
+    // Keeps the time of an unreachable server and reports a failed bind;
+    // target is the path or server name that was asked.
+    uint32_t Noted(const std::wstring& server, const std::wstring& target, uint32_t code);
+    void ReportBindFailure(const std::wstring& server, const std::wstring& target, uint32_t code);
     uint32_t OpenSearch(const std::wstring& server, const std::wstring& path, bool tombstones,
                         std::unique_ptr<kx::platform::IDirectorySearch>& search);
     std::wstring FindInWindow(kx::platform::IDirectorySearch& search,
@@ -141,13 +163,14 @@ private:
                             const std::wstring& guidText, bool schemaToo, bool* reached);
 
     std::wstring localComputerName_;
-    std::unordered_map<std::wstring, std::wstring> accounts_;
-    std::unordered_map<std::wstring, std::wstring> sids_;
-    std::unordered_map<std::wstring, std::wstring> parameters_;
+    CBoundedCache accounts_{kMaxKeptAnswers, kMaxKeptCharacters};
+    CBoundedCache sids_{kMaxKeptAnswers, kMaxKeptCharacters};
+    CBoundedCache parameters_{kMaxKeptAnswers, kMaxKeptCharacters};
     std::unordered_map<std::wstring, std::optional<MessageModuleList>> modules_;
     std::unordered_map<std::wstring, std::wstring> publishers_;
-    std::unordered_map<std::wstring, std::wstring> guidNames_;
+    CBoundedCache guidNames_{kMaxKeptAnswers, kMaxKeptCharacters};
     std::unordered_map<std::wstring, std::shared_ptr<kx::platform::IDirectoryNames>> dsHandles_;
     std::unordered_map<std::wstring, NamingContexts> namingContexts_;
     std::unordered_map<std::wstring, uint32_t> unreachableSince_;
+    std::unordered_map<std::wstring, uint32_t> bindFailureReported_;
 };

@@ -3,9 +3,11 @@
 
 #include <vector>
 
+#include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/LdapEscape.h"
 #include "common/Text.h"
 
 using kx::platform::GetDirectory;
@@ -19,6 +21,7 @@ using kx::platform::SearchPreferenceKind;
 
 namespace {
 
+constexpr wchar_t kSourceFile[] = L"..\\BaseClasses\\LookupCacheDirectory.cpp";
 constexpr wchar_t kDeletedObjectsPath[] = L"LDAP://%s/<WKGUID=%s,%s>";
 constexpr wchar_t kDeletedObjectsContainer[] = L"18e2ea80684f11d2b9aa00c04f79f805";
 constexpr wchar_t kLiveObject[] = L"**ADObject";
@@ -54,15 +57,27 @@ std::vector<SearchPreference> Preferences(bool tombstones) {
     return preferences;
 }
 
+// The class comes from the record: escaped, it stays one value of the filter.
 std::wstring WindowFilter(const wchar_t* classAttribute, const wchar_t* timeAttribute,
                           const std::wstring& objectClass, int64_t time, int tryNumber) {
+    const std::wstring value = kx::EscapeLdapFilterValue(objectClass);
     if (tryNumber == 0) {
-        return kx::Format(L"(&(%s=%s)(%s=%s))", classAttribute, objectClass, timeAttribute,
+        return kx::Format(L"(&(%s=%s)(%s=%s))", classAttribute, value, timeAttribute,
                           CLookupCache::ToGeneralizedTime(time));
     }
-    return kx::Format(L"(&(%s=%s)(%s>=%s)(%s<=%s))", classAttribute, objectClass, timeAttribute,
+    return kx::Format(L"(&(%s=%s)(%s>=%s)(%s<=%s))", classAttribute, value, timeAttribute,
                       CLookupCache::ToGeneralizedTime(time - tryNumber), timeAttribute,
                       CLookupCache::ToGeneralizedTime(time + tryNumber));
+}
+
+// "LDAP://server/dn" with the name as one path component.
+std::wstring PathOf(const std::wstring& server, const std::wstring& dn) {
+    return kx::Format(L"LDAP://%s/%s", server, kx::EscapeAdsPathComponent(dn));
+}
+
+std::wstring DeletedObjectsPath(const std::wstring& server, const std::wstring& context) {
+    return kx::Format(kDeletedObjectsPath, server, kDeletedObjectsContainer,
+                      kx::EscapeAdsPathComponent(context));
 }
 
 std::wstring GuidColumn(IDirectorySearch& search) {
@@ -98,16 +113,33 @@ bool CLookupCache::Skipped(const std::wstring& server) {
     return false;
 }
 
-uint32_t CLookupCache::Noted(const std::wstring& server, uint32_t code) {
+uint32_t CLookupCache::Noted(const std::wstring& server, const std::wstring& target,
+                             uint32_t code) {
+    if (code == 0) return 0;
     if (IsUnreachable(code)) unreachableSince_[server] = GetClock().GetTickCount();
+    ReportBindFailure(server, target, code);
     return code;
+}
+
+void CLookupCache::ReportBindFailure(const std::wstring& server, const std::wstring& target,
+                                     uint32_t code) {
+    const uint32_t now = GetClock().GetTickCount();
+    auto reported = bindFailureReported_.find(server);
+    if (reported != bindFailureReported_.end() &&
+        TicksSince(now, reported->second) < kUnreachableSkipMilliseconds)
+        return;
+    const std::wstring why = GetDirectory().DescribeBindFailure(target, code);
+    if (why.empty()) return;  // the directory answered; the question found nothing
+    bindFailureReported_[server] = now;
+    CLogData record(kSourceFile, __LINE__);
+    record.LogAt(kLogWarning, L"The directory of %s cannot be reached or bound: %s", server, why);
 }
 
 std::shared_ptr<IDirectoryNames> CLookupCache::GetDsHandle(const std::wstring& server) {
     if (auto found = dsHandles_.find(server); found != dsHandles_.end()) return found->second;
     if (Skipped(server)) return nullptr;
     std::shared_ptr<IDirectoryNames> handle;
-    if (Noted(server, GetDirectory().Bind(server, handle)) != 0 || !handle) return nullptr;
+    if (Noted(server, server, GetDirectory().Bind(server, handle)) != 0 || !handle) return nullptr;
     dsHandles_[server] = handle;
     return handle;
 }
@@ -116,7 +148,7 @@ void CLookupCache::LoadNamingContexts(const std::wstring& server) {
     if (Skipped(server)) return;
     std::unique_ptr<IDirectoryObject> rootDse;
     const std::wstring path = kx::Format(L"LDAP://%s/RootDSE", server);
-    if (Noted(server, GetDirectory().GetObject(path, rootDse)) != 0 || !rootDse) return;
+    if (Noted(server, path, GetDirectory().GetObject(path, rootDse)) != 0 || !rootDse) return;
     NamingContexts contexts;
     if (rootDse->Get(L"defaultNamingContext", contexts.defaultContext) != 0)
         contexts.defaultContext.clear();
@@ -153,7 +185,7 @@ std::wstring CLookupCache::GetSchemaNamingContext(const std::wstring& server) {
 uint32_t CLookupCache::OpenSearch(const std::wstring& server, const std::wstring& path,
                                   bool tombstones, std::unique_ptr<IDirectorySearch>& search) {
     if (Skipped(server)) return kx::platform::kDirectoryServerDown;
-    if (uint32_t code = Noted(server, GetDirectory().OpenSearch(path, search))) return code;
+    if (uint32_t code = Noted(server, path, GetDirectory().OpenSearch(path, search))) return code;
     if (!search) return kx::platform::kDirectoryNotImplemented;
     if (uint32_t code = search->SetSearchPreference(Preferences(tombstones))) {
         search.reset();
@@ -187,9 +219,10 @@ std::wstring CLookupCache::FindInWindow(IDirectorySearch& search, const std::wst
 
 std::wstring CLookupCache::FindCreatedObject(const std::wstring& server, const std::wstring& base,
                                              const std::wstring& objectClass, int64_t time) {
+    // The base comes from the record: only a distinguished name becomes a path.
+    if (!kx::IsDistinguishedName(base)) return L"";
     std::unique_ptr<IDirectorySearch> search;
-    if (OpenSearch(server, kx::Format(L"LDAP://%s/%s", server, base), false, search) != 0)
-        return L"";
+    if (OpenSearch(server, PathOf(server, base), false, search) != 0) return L"";
     bool failed = false;
     std::wstring answer =
         FindInWindow(*search, objectClass, time, L"objectCategory", L"whencreated", false, &failed);
@@ -209,9 +242,7 @@ std::wstring CLookupCache::FindDeletedObject(const std::wstring& server,
     for (const std::wstring& context : contexts) {
         if (!answer.empty()) break;
         std::unique_ptr<IDirectorySearch> search;
-        const std::wstring path =
-            kx::Format(kDeletedObjectsPath, server, kDeletedObjectsContainer, context);
-        if (OpenSearch(server, path, true, search) != 0) break;
+        if (OpenSearch(server, DeletedObjectsPath(server, context), true, search) != 0) break;
         bool failed = false;
         answer =
             FindInWindow(*search, objectClass, time, L"objectclass", L"whenchanged", true, &failed);
@@ -222,9 +253,7 @@ std::wstring CLookupCache::FindDeletedObject(const std::wstring& server,
 int CLookupCache::SearchDeletedByGuid(const std::wstring& server, const std::wstring& context,
                                       const kx::Guid& guid, std::wstring& outputName) {
     std::unique_ptr<IDirectorySearch> search;
-    const std::wstring path =
-        kx::Format(kDeletedObjectsPath, server, kDeletedObjectsContainer, context);
-    if (OpenSearch(server, path, true, search) != 0) return 2;
+    if (OpenSearch(server, DeletedObjectsPath(server, context), true, search) != 0) return 2;
     std::wstring encoded;
     if (GetDirectory().EncodeBinaryData(std::vector<uint8_t>(guid.begin(), guid.end()), encoded) !=
         0)
@@ -271,7 +300,10 @@ std::wstring CLookupCache::FindDeletedByGuid(const std::wstring& server,
     const std::size_t marker = outputName.find(kMarker);
     // Only a step that found the parent may look for the parent's parent:
     // a parent that is gone for good would otherwise be asked for forever.
-    if (outcome == 0 && marker != std::wstring::npos && depth < kMaxDeletedParents) {
+    // A marker without the whole GUID after it names no parent to look for.
+    if (outcome == 0 && marker != std::wstring::npos &&
+        outputName.size() >= marker + kMarkerGuidOffset + kGuidLength &&
+        depth < kMaxDeletedParents) {
         const std::wstring parentGuid =
             L"{" + outputName.substr(marker + kMarkerGuidOffset, kGuidLength) + L"}";
         return FindDeletedByGuid(server, parentGuid, outputName, depth + 1);
@@ -293,35 +325,36 @@ std::wstring CLookupCache::NameOfGuid(const std::wstring& server, IDirectoryName
         kx::ParseGuid(guidText, guid);
         SchemaGuidType type = SchemaGuidType::NotFound;
         std::wstring name;
-        const uint32_t code = Noted(server, handle.MapSchemaGuid(guid, type, name));
+        const uint32_t code = Noted(server, server, handle.MapSchemaGuid(guid, type, name));
         if (IsUnreachable(code)) {
             *reached = false;
             return L"";
         }
         if (code == 0 && type != SchemaGuidType::NotFound && !name.empty()) {
-            guidNames_[guidText] = name;
+            guidNames_.Put(guidText, name);
             return name;
         }
     }
     uint32_t status = kx::platform::kNameNotFound;
     std::wstring dn;
-    const uint32_t code = Noted(
-        server, handle.CrackName(NameFormat::UniqueId, NameFormat::Fqdn1779, guidText, status, dn));
+    const uint32_t code =
+        Noted(server, server,
+              handle.CrackName(NameFormat::UniqueId, NameFormat::Fqdn1779, guidText, status, dn));
     *reached = !IsUnreachable(code);
     if (code != 0 || status != kx::platform::kNameNoError) return L"";
     const std::wstring lower = kx::ToLower(dn);
     if (lower.find(L"cn=deleted objects,") != std::wstring::npos) {
-        guidNames_[guidText] = dn;  // a deleted object does not move again
+        guidNames_.Put(guidText, dn);  // a deleted object does not move again
         return dn;
     }
-    guidNames_[guidText] = kLiveObject;
+    guidNames_.Put(guidText, kLiveObject);
     return lower;
 }
 
 std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wstring& guidText) {
     bool schemaToo = true;
-    if (auto found = guidNames_.find(guidText); found != guidNames_.end()) {
-        if (found->second != kLiveObject) return found->second;
+    if (const std::wstring* found = guidNames_.Find(guidText)) {
+        if (*found != kLiveObject) return *found;
         schemaToo = false;
     }
     // Without a directory to ask the answer is not kept: the GUID is named
@@ -331,7 +364,7 @@ std::wstring CLookupCache::GuidToName(const std::wstring& server, const std::wst
     bool reached = true;
     std::wstring name = NameOfGuid(server, *handle, guidText, schemaToo, &reached);
     if (!name.empty()) return name;
-    if (reached) guidNames_[guidText] = guidText;
+    if (reached) guidNames_.Put(guidText, guidText);
     return guidText;
 }
 
@@ -340,8 +373,9 @@ std::wstring CLookupCache::SidToDn(const std::wstring& server, const std::wstrin
     if (!handle) return L"";
     uint32_t status = kx::platform::kNameNotFound;
     std::wstring dn;
-    if (Noted(server, handle->CrackName(NameFormat::SidOrSidHistory, NameFormat::Fqdn1779, sid,
-                                        status, dn)) != 0 ||
+    if (Noted(server, server,
+              handle->CrackName(NameFormat::SidOrSidHistory, NameFormat::Fqdn1779, sid, status,
+                                dn)) != 0 ||
         status != kx::platform::kNameNoError)
         return L"";
     return dn;
@@ -349,12 +383,16 @@ std::wstring CLookupCache::SidToDn(const std::wstring& server, const std::wstrin
 
 std::wstring CLookupCache::GetDisplayName(const std::wstring& server, const std::wstring& input) {
     std::wstring result = input;
-    const std::wstring path = kx::StartsWithNoCase(input, L"LDAP://")
-                                  ? input.substr(0, 7) + server + L"/" + input.substr(7)
-                                  : kx::Format(L"LDAP://%s/%s", server, input);
+    const bool isPath = kx::StartsWithNoCase(input, L"LDAP://");
+    const std::wstring dn = isPath ? input.substr(7) : input;
+    // The name comes from the record: only a distinguished name becomes a path.
+    if (!kx::IsDistinguishedName(dn)) return result;
+    const std::wstring path =
+        isPath ? input.substr(0, 7) + server + L"/" + kx::EscapeAdsPathComponent(dn)
+               : PathOf(server, dn);
     if (Skipped(server)) return result;
     std::unique_ptr<IDirectoryObject> object;
-    if (Noted(server, GetDirectory().GetObject(path, object)) != 0 || !object) return result;
+    if (Noted(server, path, GetDirectory().GetObject(path, object)) != 0 || !object) return result;
     try {
         std::wstring value;
         if (object->Get(L"displayName", value) == 0) result = value;

@@ -41,13 +41,13 @@ CStdioFileEx::~CStdioFileEx() {
     Close();
 }
 
-bool CStdioFileEx::Open(const std::wstring& path, uint32_t flags) {
+bool CStdioFileEx::Open(const std::wstring& path, uint32_t flags, kx::platform::FileAccess access) {
     Close();
     unicode_ = (flags & modeUnicode) != 0;
     bool exists = kx::platform::FileExists(path);
     binary_ =
         exists ? (BeginsWithByteOrderMark(path) || (unicode_ && IsEmptyFile(path))) : unicode_;
-    file_ = kx::platform::OpenFileStream(path, StreamMode(flags, exists));
+    file_ = kx::platform::OpenFileStream(path, StreamMode(flags, exists), access);
     return file_ != nullptr;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Files.h"
+
 class CStdioFileEx {
 public:
     // Open flags, numbered as the platform's file class numbers them.
@@ -26,7 +28,9 @@ public:
     CStdioFileEx(const CStdioFileEx&) = delete;
     CStdioFileEx& operator=(const CStdioFileEx&) = delete;
 
-    bool Open(const std::wstring& path, uint32_t flags);
+    // access: who may open a file that the open creates or writes.
+    bool Open(const std::wstring& path, uint32_t flags,
+              kx::platform::FileAccess access = kx::platform::FileAccess::Inherited);
     bool IsOpen() const { return file_ != nullptr; }
     // True when the stream was opened in binary mode (an existing file that
     // begins with FF FE, or the Unicode flag given).

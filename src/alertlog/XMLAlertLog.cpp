@@ -3,21 +3,38 @@
 #include <algorithm>
 #include <utility>
 
+#include "BaseClasses/EventLogRecord.h"
 #include "BaseClasses/LogData.h"
 #include "alertlog/CacheFileWriter.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "platform/ComputerName.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/SystemMessage.h"
 #include "platform/Thread.h"
 
 namespace {
 
 constexpr const wchar_t* kSourceFile = L"..\\alertlog\\XMLAlertLog.cpp";
-// A send worker that found the new, still empty file first holds it for a
-// moment: try a fresh name rather than give up the flush.
-constexpr int kCreateAttempts = 3;
+constexpr uint32_t kUniqueNumbers = 0x10000;  // the four hexadecimal digits of a name
+
+// The first entry of a kind at once, then at most one an hour.
+bool EntryDue(std::optional<uint32_t>& last) {
+    const uint32_t now = GetClock().GetTickCount();
+    if (last && TicksSince(now, *last) <= CXMLAlertLog::kEventLogEntryInterval) return false;
+    last = now;
+    return true;
+}
+
+// The code, a comma, a blank and the system's text, as the service's own
+// error entries give it.
+std::wstring ErrorInsert(uint32_t error) {
+    std::wstring text = kx::platform::GetSystemErrorText(error);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return kx::Format(L"%u, %s", error, text);
+}
 
 std::wstring DirectoryOfExecutable() {
     const std::wstring path = kx::platform::GetExecutablePath();
@@ -31,7 +48,14 @@ CXMLAlertLog::CXMLAlertLog() : CXMLAlertLog(Workers::Started) {}
 
 CXMLAlertLog::CXMLAlertLog(Workers workers) : CXMLAlertLog(workers, DirectoryOfExecutable()) {}
 
+CXMLAlertLog::CXMLAlertLog(Workers workers, kx::platform::IEventLog& eventLog)
+    : CXMLAlertLog(workers, DirectoryOfExecutable(), eventLog) {}
+
 CXMLAlertLog::CXMLAlertLog(Workers workers, std::wstring cacheDirectory)
+    : CXMLAlertLog(workers, std::move(cacheDirectory), kx::platform::GetEventLog()) {}
+
+CXMLAlertLog::CXMLAlertLog(Workers workers, std::wstring cacheDirectory,
+                           kx::platform::IEventLog& eventLog)
     : cacheDirectory_(std::move(cacheDirectory)),
       workersStarted_(workers == Workers::Started),
       flushEvent_(kx::platform::CreateEventObject(false, false)),
@@ -39,7 +63,8 @@ CXMLAlertLog::CXMLAlertLog(Workers workers, std::wstring cacheDirectory)
       sendEvent_(kx::platform::CreateEventObject(false, false)),
       // The first sweep comes about 9 seconds after the start.
       lastSendTick_(GetClock().GetTickCount() - 1000),
-      reporter_(kx::platform::GetLocalComputerName().c_str(), kEventSource) {
+      reporter_(kx::platform::GetLocalComputerName().c_str(), kEventSource, eventLog),
+      agentSource_(kx::platform::GetLocalComputerName().c_str(), kAgentEventSource, eventLog) {
     if (workersStarted_) StartWorkers();
 }
 
@@ -57,6 +82,7 @@ CXMLAlertLog::~CXMLAlertLog() {
                    L"Unhandled exception flushing the cache to disk. %u alerts not written.",
                    QueuedItems());
     }
+    agentSource_.Close();
     reporter_.Close();
     sendWorker_.Stop();
     flushWorker_.Stop();
@@ -207,11 +233,17 @@ void CXMLAlertLog::ReportDroppedItems() {
         std::lock_guard<std::mutex> guard(queueLock_);
         std::swap(dropped, droppedItems_);
     }
-    if (dropped == 0) return;
-    LogMessage(kSourceFile, __LINE__, kLogError,
-               L"No cache file could be written and the queue is over %u bytes: dropped the %u "
-               L"oldest alerts.",
-               kMaxQueuedBytes, dropped);
+    if (dropped != 0) {
+        LogMessage(kSourceFile, __LINE__, kLogError,
+                   L"No cache file could be written and the queue is over %u bytes: dropped the "
+                   L"%u oldest alerts.",
+                   kMaxQueuedBytes, dropped);
+    }
+    dropsNotInTheEventLog_ += dropped;
+    if (dropsNotInTheEventLog_ == 0 || !EntryDue(lastDropEntry_)) return;
+    WriteAgentEntry(kAlertsDroppedEventId, {kx::Format(L"%u", dropsNotInTheEventLog_),
+                                            cacheDirectory_, kx::Format(L"%u", kMaxQueuedBytes)});
+    dropsNotInTheEventLog_ = 0;
 }
 
 void CXMLAlertLog::FlushToCache() {
@@ -266,21 +298,13 @@ std::size_t CXMLAlertLog::ItemsForOneFile(const ItemQueue& items) {
 // a partial file would send some of them twice).
 uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
                                       std::wstring* path) {
-    kx::platform::CExclusiveFile file;
-    uint32_t error = 0;
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        *path = kx::platform::CreateUniqueFile(cacheDirectory_, L"KX_");
-        if (path->empty()) return kx::platform::GetLastErrorCode();
-        error = file.Open(*path, kx::platform::ExclusiveAccess::CreateForWriting);
-        if (error != kx::platform::kErrorSharingViolation) break;
-    }
-    if (error != 0) {
-        if (error != kx::platform::kErrorSharingViolation) kx::platform::DeleteFileByPath(*path);
-        return error;
-    }
     CCacheFileWriter writer;
     writer.WriteUInt32(static_cast<uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) items[i]->WriteItem(writer);
+    std::unique_ptr<kx::platform::CExclusiveFile> fileObject = NewFileObject();
+    kx::platform::CExclusiveFile& file = *fileObject;
+    uint32_t error = CreateCacheFile(file, path);
+    if (error != 0) return error;
     error = file.Write(writer.Bytes().data(), writer.Size());
     if (error == 0) error = file.FlushToDevice();
     const uint32_t closeError = file.Close();
@@ -289,7 +313,35 @@ uint32_t CXMLAlertLog::WriteCacheFile(const ItemQueue& items, std::size_t count,
     return error;
 }
 
+// A new cache file, made and held in one step: a sweep never finds it empty
+// and free, so it never posts it empty and deletes it by name after this flush
+// has written it. Named as GetTempFileNameW names them, "KX_", up to four
+// hexadecimal digits counting up from the tick count, ".tmp"; a name in use
+// is passed by.
+uint32_t CXMLAlertLog::CreateCacheFile(kx::platform::CExclusiveFile& file, std::wstring* path) {
+    const uint32_t start = GetClock().GetTickCount();
+    for (uint32_t step = 0; step < kUniqueNumbers; ++step) {
+        const uint32_t unique = (start + step) % kUniqueNumbers;
+        if (unique == 0) continue;
+        *path = cacheDirectory_ + kx::platform::kPathSeparator + kx::Format(L"KX_%X.tmp", unique);
+        const uint32_t error = file.Open(*path, kx::platform::ExclusiveAccess::CreateNew);
+        // 32: on Linux a sweep took the name between its making and its lock.
+        if (error != kx::platform::kErrorFileExists &&
+            error != kx::platform::kErrorSharingViolation)
+            return error;
+    }
+    return kx::platform::kErrorFileExists;
+}
+
+std::unique_ptr<kx::platform::CExclusiveFile> CXMLAlertLog::NewFileObject() {
+    return std::make_unique<kx::platform::CExclusiveFile>();
+}
+
 void CXMLAlertLog::ReportCreateFailure(const std::wstring& path, uint32_t error) {
+    if (EntryDue(lastCreateFailureEntry_)) {
+        WriteAgentEntry(kCacheFileNotCreatedEventId,
+                        {kx::Format(L"%u", QueuedItems()), cacheDirectory_, ErrorInsert(error)});
+    }
     const uint32_t now = GetClock().GetTickCount();
     if (createFailing_ && TicksSince(now, lastCreateErrorTick_) <= kCreateErrorLogInterval) return;
     createFailing_ = true;
@@ -297,4 +349,11 @@ void CXMLAlertLog::ReportCreateFailure(const std::wstring& path, uint32_t error)
     const std::wstring& name = path.empty() ? cacheDirectory_ : path;
     LogMessage(kSourceFile, __LINE__, kLogError,
                L"Error creating cache file: %s\n\t\tError code: %d", name, error);
+}
+
+void CXMLAlertLog::WriteAgentEntry(uint32_t eventId, const std::vector<std::wstring>& inserts) {
+    std::vector<const wchar_t*> strings;
+    for (const std::wstring& insert : inserts) strings.push_back(insert.c_str());
+    agentSource_.Report(kx::eventlog::kEventTypeError, 0, eventId, nullptr,
+                        static_cast<uint16_t>(strings.size()), strings.data());
 }

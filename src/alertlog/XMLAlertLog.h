@@ -10,6 +10,9 @@
 // An item leaves the queue only when the cache file holding it is whole on
 // the device. While no file can be written the items stay queued, up to
 // kMaxQueuedBytes; past that the oldest are dropped (and counted in the log).
+// Both are also written to the Application event log under the agent's
+// source, at most once an hour each: the diagnostic log is emptied at every
+// start, and lies on the volume that fails.
 // A queue that fills a cache file is flushed without waiting for the 5 seconds.
 
 #include <atomic>
@@ -19,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,7 @@
 #include "BaseClasses/WorkerThread.h"
 #include "alertlog/XMLAlertLogItem.h"
 #include "platform/Event.h"
+#include "platform/EventLog.h"
 #include "platform/ExclusiveFile.h"
 
 class CEventLogEntry;
@@ -48,6 +53,13 @@ public:
     // The cache file creation error is logged at most this often.
     static constexpr uint32_t kCreateErrorLogInterval = 60000;
     static constexpr const wchar_t* kEventSource = L"Korvex Workstation Agent";
+    // The agent's own source, and its entries for what the flush could not
+    // keep (their texts are in the message file KXWkstnSvc.dll): the count,
+    // the cache folder, then the error or the queue's bound.
+    static constexpr const wchar_t* kAgentEventSource = L"Korvex Agent";
+    static constexpr uint32_t kCacheFileNotCreatedEventId = 0xC0000013;
+    static constexpr uint32_t kAlertsDroppedEventId = 0xC0000014;
+    static constexpr uint32_t kEventLogEntryInterval = 3600000;  // one hour, per kind
 
     struct CCacheFile {
         std::wstring path;
@@ -124,15 +136,19 @@ protected:
     // For tests: an alert log whose loops do not run, driven by calling
     // FlushToCache and SendCacheFiles.
     explicit CXMLAlertLog(Workers workers);
+    // Its event log entries go to the log of the caller's choosing.
+    CXMLAlertLog(Workers workers, kx::platform::IEventLog& eventLog);
     // Cache files in a folder of the caller's choosing (a preview's own, so
     // that it never touches the files of an agent beside it).
     CXMLAlertLog(Workers workers, std::wstring cacheDirectory);
+    // The object through which a flush writes one cache file (tests watch it).
+    virtual std::unique_ptr<kx::platform::CExclusiveFile> NewFileObject();
 
 private:
     using ItemQueue = std::deque<std::unique_ptr<CXMLAlertLogItem>>;
 
-    static void ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
-                                   CXMLAlertLogItem& item);
+    CXMLAlertLog(Workers workers, std::wstring cacheDirectory, kx::platform::IEventLog& eventLog);
+
     static int FlushProc(void* self);
     static int SendProc(void* self);
     void RunLoop(void (CXMLAlertLog::*loop)(), std::atomic<int32_t>& ended,
@@ -150,7 +166,9 @@ private:
     void WriteCacheFiles(ItemQueue& items);
     static std::size_t ItemsForOneFile(const ItemQueue& items);
     uint32_t WriteCacheFile(const ItemQueue& items, std::size_t count, std::wstring* path);
+    uint32_t CreateCacheFile(kx::platform::CExclusiveFile& file, std::wstring* path);
     void ReportCreateFailure(const std::wstring& path, uint32_t error);
+    void WriteAgentEntry(uint32_t eventId, const std::vector<std::wstring>& inserts);
     void WriteDocumentItems(CCacheFileReader& reader, uint32_t count, CXmlMemoryWriter& writer);
 
     std::mutex queueLock_;
@@ -177,4 +195,9 @@ private:
     bool createFailing_ = false;
     uint32_t lastCreateErrorTick_ = 0;
     CEventSourceReporter reporter_;
+    // The flush worker's (and the final flush's) alone.
+    CEventSourceReporter agentSource_;
+    std::optional<uint32_t> lastCreateFailureEntry_;
+    std::optional<uint32_t> lastDropEntry_;
+    std::size_t dropsNotInTheEventLog_ = 0;
 };

@@ -2,6 +2,9 @@
 // the definition's action text with its placeholders filled, and the
 // properties that the definition's rules compute.
 #include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/LookupCache.h"
@@ -39,25 +42,54 @@ int64_t TimeGeneratedOf(const CEventLogEntry& record, bool local) {
     }
 }
 
-}  // namespace
+// A placeholder of the action text ("%[...]") and its value.
+using Placeholder = std::pair<std::wstring, std::wstring>;
+// Room for the results of a definition's rules and the three fixed ones.
+constexpr std::size_t kUsualPlaceholders = 16;
 
-std::wstring CXMLAlertLog::FormatLocalTime(int64_t seconds) {
-    kx::SystemTime local;
-    if (!kx::platform::UnixSecondsToLocalTime(seconds, &local)) return L"";
-    // The C runtime's "%c" in the "C" locale, which the agent never changes.
-    return kx::Format(L"%02d/%02d/%02d %02d:%02d:%02d", local.month, local.day, local.year % 100,
-                      local.hour, local.minute, local.second);
+// The first of the placeholders that stands in text at position at, or null.
+const Placeholder* PlaceholderAt(std::wstring_view text, std::size_t at,
+                                 const std::vector<Placeholder>& placeholders) {
+    for (const Placeholder& placeholder : placeholders)
+        if (text.substr(at).starts_with(placeholder.first)) return &placeholder;
+    return nullptr;
 }
 
-void CXMLAlertLog::ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
-                                      CXMLAlertLogItem& item) {
+// The template with its placeholders replaced in one pass: a value is never
+// read again, so a value that holds a placeholder's text (a record's string
+// can) keeps it as written.
+std::wstring ReplacePlaceholders(std::wstring_view text,
+                                 const std::vector<Placeholder>& placeholders) {
+    std::wstring result;
+    std::size_t at = 0;
+    for (std::size_t found = text.find(L"%["); found != std::wstring_view::npos;
+         found = text.find(L"%[", at)) {
+        result.append(text.substr(at, found - at));
+        if (const Placeholder* placeholder = PlaceholderAt(text, found, placeholders)) {
+            result.append(placeholder->second);
+            at = found + placeholder->first.size();
+        } else {
+            result.push_back(L'%');
+            at = found + 1;
+        }
+    }
+    result.append(text.substr(at));
+    return result;
+}
+
+// Each rule's results, in order: the placeholders they fill, the actor
+// overrides, and the properties of those flagged "1".
+std::vector<Placeholder> ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinition& definition,
+                                            CXMLAlertLogItem& item) {
+    std::vector<Placeholder> placeholders;
+    placeholders.reserve(kUsualPlaceholders);
     CLookupCache& lookups = record.GetLookups();
     for (const auto& rule : definition.PropertyRules) {
         rule->Evaluate(record);
         for (const std::wstring& result : rule->Results) {
             const PropertyResult property = ParseResult(result);
-            const std::wstring placeholder = kx::ToUpper(kx::Format(L"%%[PROP:%s]", property.name));
-            item.ActionText = kx::ReplaceAll(item.ActionText, placeholder, property.value);
+            placeholders.emplace_back(kx::ToUpper(kx::Format(L"%%[PROP:%s]", property.name)),
+                                      property.value);
             if (kx::EqualsNoCase(property.name, L"NEWACTORACCOUNT")) {
                 item.AccountName = property.value;
                 item.AccountSID = lookups.GetSidFromAccount(item.ComputerName, property.value);
@@ -70,6 +102,17 @@ void CXMLAlertLog::ApplyPropertyRules(CEventLogEntry& record, CXMLEventDefinitio
         }
         rule->Results.clear();
     }
+    return placeholders;
+}
+
+}  // namespace
+
+std::wstring CXMLAlertLog::FormatLocalTime(int64_t seconds) {
+    kx::SystemTime local;
+    if (!kx::platform::UnixSecondsToLocalTime(seconds, &local)) return L"";
+    // The C runtime's "%c" in the "C" locale, which the agent never changes.
+    return kx::Format(L"%02d/%02d/%02d %02d:%02d:%02d", local.month, local.day, local.year % 100,
+                      local.hour, local.minute, local.second);
 }
 
 std::unique_ptr<CXMLAlertLogItem> CXMLAlertLog::MakeAlertItem(CEventLogEntry& record,
@@ -82,12 +125,11 @@ std::unique_ptr<CXMLAlertLogItem> CXMLAlertLog::MakeAlertItem(CEventLogEntry& re
     item->TimeGenerated = TimeGeneratedOf(record, false);
     item->EventDump = record.GetMessageText();
     item->EventDefinitionCode = definition.EventDefinitionCode;
-    item->ActionText = definition.FormatText;
-    ApplyPropertyRules(record, definition, *item);
-    std::wstring text = kx::ReplaceAll(item->ActionText, L"%[TIMEGENERATED]",
-                                       FormatLocalTime(TimeGeneratedOf(record, true)));
-    text = kx::ReplaceAll(text, L"%[ACTORACCOUNT]", item->AccountName);
-    item->ActionText = kx::ReplaceAll(text, L"%[COMPUTERNAME]", item->ComputerName);
+    std::vector<Placeholder> placeholders = ApplyPropertyRules(record, definition, *item);
+    placeholders.emplace_back(L"%[TIMEGENERATED]", FormatLocalTime(TimeGeneratedOf(record, true)));
+    placeholders.emplace_back(L"%[ACTORACCOUNT]", item->AccountName);
+    placeholders.emplace_back(L"%[COMPUTERNAME]", item->ComputerName);
+    item->ActionText = ReplacePlaceholders(definition.FormatText, placeholders);
     return item;
 }
 

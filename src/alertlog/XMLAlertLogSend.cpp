@@ -9,8 +9,8 @@
 #include "alertlog/XmlMemoryWriter.h"
 #include "common/Format.h"
 #include "common/Text.h"
-#include "config/Settings.h"
-#include "http/HttpRequest.h"
+#include "config/FoundationServiceRequest.h"
+#include "http/PatternMatcher.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -22,7 +22,7 @@ constexpr const wchar_t* kSourceFile = L"..\\alertlog\\XMLAlertLog.cpp";
 constexpr const wchar_t* kCachePattern = L"KX_*.tmp";
 constexpr std::size_t kMaxErrorTextLength = 1024;
 
-// The number in a name that CreateUniqueFile made ("KX_3F2A.tmp"), which
+// The number in the name a flush gave a cache file ("KX_3F2A.tmp"), which
 // counts up from one file to the next; -1 for any other name.
 int64_t UniqueNumberOf(const std::wstring& name) {
     if (name.size() < 8 || name.size() > 11) return -1;
@@ -38,6 +38,20 @@ int64_t UniqueNumberOf(const std::wstring& name) {
 // Gateways in front of the service answer these while it is unreachable.
 bool IsGatewayFailure(const std::wstring& status) {
     return status == L"502" || status == L"503" || status == L"504";
+}
+
+bool IsRedirection(const std::wstring& status) {
+    return status.size() == 3 && status[0] == L'3';
+}
+
+// Where a redirection points, for the log (a server's text: kept short).
+std::wstring RedirectionTarget(const std::wstring& headers) {
+    constexpr std::size_t kMaxShown = 256;
+    std::vector<std::wstring> found;
+    CPatternMatcher::FindAllCaptures(L"\nLocation:\\b*{.+?}\\n", false, 1, L"\n" + headers, found,
+                                     false);
+    if (found.empty()) return L"nowhere";
+    return found.front().substr(0, kMaxShown);
 }
 
 }  // namespace
@@ -169,13 +183,23 @@ void CXMLAlertLog::WriteDocumentItems(CCacheFileReader& reader, uint32_t count,
 
 uint32_t CXMLAlertLog::PostAlertDocument(const std::wstring& text) {
     // Read anew for every post: a changed setting applies to the next one.
-    CHttpRequest request(kx::Format(L"http://%s:%s/EventPost", GetKFSServer(), GetKFSPort()));
+    CFoundationServiceRequest request(L"/EventPost");
     const std::string body = kx::WideToUtf16LE(text);
-    request.SetRequestBody(body.data(), static_cast<uint32_t>(body.size()));
-    request.SetRequestHeaders(
+    request.Http().SetRequestBody(body.data(), static_cast<uint32_t>(body.size()));
+    request.Http().SetRequestHeaders(
         kx::Format(L"Content-Length: %d\r\nContent-Type: image/jpeg\r\n", body.size()));
-    if (!request.SendRequest(L"POST", false)) return request.GetLastErrorCode();
-    const std::wstring status = request.GetStatusCode();
-    if (IsGatewayFailure(status)) return static_cast<uint32_t>(kx::ParseDecimal(status));
+    // A redirection is not followed: it turns the post into a GET, or takes
+    // the alerts to another server, and the answer would delete the file.
+    if (!request.Send(L"POST", true)) return request.GetLastErrorCode();
+    const std::wstring status = request.Http().GetStatusCode();
+    if (IsRedirection(status)) {
+        LogMessage(kSourceFile, __LINE__, kLogError,
+                   L"The Korvex Foundation service at %s answered the post with a redirection "
+                   L"(status %s, to %s); the alerts stay in their cache file.",
+                   request.Url(), status, RedirectionTarget(request.Http().GetResponseHeaders()));
+    }
+    if (IsGatewayFailure(status) || IsRedirection(status)) {
+        return static_cast<uint32_t>(kx::ParseDecimal(status));
+    }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "common/LdapPath.h"
 
+#include "common/LdapEscape.h"
+
 using kx::platform::kDirectoryBadPathname;
 using kx::platform::kDirectoryInvalidArgument;
 using kx::platform::PathFormat;
@@ -14,6 +16,17 @@ constexpr std::size_t kPrefixLength = 7;
 // Bases that the directory reads as one opaque element, and RootDSE.
 bool IsOpaqueBase(const std::wstring& dn) {
     return (!dn.empty() && dn.front() == L'<' && dn.back() == L'>') || dn == L"RootDSE";
+}
+
+// The "/" after the server; one written "\/" belongs to the name.
+std::size_t FindServerSeparator(const std::wstring& rest) {
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == L'\\')
+            ++i;
+        else if (rest[i] == L'/')
+            return i;
+    }
+    return std::wstring::npos;
 }
 
 bool IsValidServer(const std::wstring& server) {
@@ -74,7 +87,7 @@ uint32_t CLdapPath::SetFull(const std::wstring& path) {
     const std::wstring rest = path.substr(kPrefixLength);
     std::wstring server;
     std::wstring dn = rest;
-    const std::size_t slash = rest.find(L'/');
+    const std::size_t slash = FindServerSeparator(rest);
     const std::wstring head = rest.substr(0, slash);
     // A server name never holds "=" and never starts a "<...>" base.
     if (!head.empty() && head.front() != L'<' && head.find(L'=') == std::wstring::npos &&
@@ -116,6 +129,10 @@ std::wstring CLdapPath::Join(const std::vector<std::wstring>& elements, std::siz
 }
 
 std::wstring CLdapPath::Dn() const {
+    return kx::UnescapeAdsPathComponent(Written());
+}
+
+std::wstring CLdapPath::Written() const {
     return Join(elements_, 0);
 }
 
@@ -125,15 +142,15 @@ uint32_t CLdapPath::Retrieve(PathFormat format, std::wstring& text) {
     switch (format) {
         case PathFormat::Windows:
         case PathFormat::X500:
-            text = kPrefix + (elements_.empty() ? server_ : serverPart + Dn());
+            text = kPrefix + (elements_.empty() ? server_ : serverPart + Written());
             return 0;
         case PathFormat::WindowsNoServer:
         case PathFormat::X500NoServer:
-            text = kPrefix + Dn();
+            text = kPrefix + Written();
             return 0;
         case PathFormat::WindowsDn:
         case PathFormat::X500Dn:
-            text = Dn();
+            text = Written();
             return 0;
         case PathFormat::WindowsParent:
         case PathFormat::X500Parent:

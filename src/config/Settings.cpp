@@ -1,8 +1,8 @@
 #include "config/Settings.h"
 
 #include "common/Format.h"
+#include "config/FoundationServiceRequest.h"
 #include "config/RegistryKey.h"
-#include "http/HttpRequest.h"
 
 namespace {
 
@@ -40,6 +40,14 @@ std::wstring GetKFSPort() {
 
 uint32_t GetEnableWorkstationAuditAgent() {
     return ReadDword(kPolicySettingsKey, L"EnableWorkstationAuditAgent", 0);
+}
+
+uint32_t GetKFSUseHttps() {
+    return ReadDword(kPolicySettingsKey, L"KFSUseHttps", 0);
+}
+
+std::wstring GetKFSCACertificates() {
+    return ReadString(kPolicySettingsKey, L"KFSCACertificates", L"");
 }
 
 uint32_t GetLoggingLevel() {
@@ -80,11 +88,9 @@ bool FoundAfterStart(std::size_t position) {
 }  // namespace
 
 std::wstring GetConfigValue(const std::wstring& name) {
-    std::wstring url =
-        kx::Format(L"http://%s:%s/GetConfigValue?Name=%s", GetKFSServer(), GetKFSPort(), name);
-    CHttpRequest request(url);
-    if (!request.SendRequest(L"GET", false)) return std::wstring();
-    std::wstring text = request.GetResponseText();
+    CFoundationServiceRequest request(L"/GetConfigValue?Name=" + name);
+    if (!request.Send(L"GET", false)) return std::wstring();
+    std::wstring text = request.Http().GetResponseText();
     if (!FoundAfterStart(text.find(kSuccessMarker))) return std::wstring();
     std::size_t start = text.find(kValueMarker);
     if (!FoundAfterStart(start)) return std::wstring();

@@ -18,6 +18,10 @@ std::wstring GetKFSServer();                // "KFSServer", default "localhost"
 std::wstring GetKFSPort();                  // "KFSPort", default "15601"
 uint32_t GetEnableWorkstationAuditAgent();  // "EnableWorkstationAuditAgent", default 0
 
+// Policy key: the channel to the Korvex Foundation service.
+uint32_t GetKFSUseHttps();            // "KFSUseHttps", default 0; 1: https://
+std::wstring GetKFSCACertificates();  // "KFSCACertificates", default "" (the system's roots)
+
 // Product key.
 uint32_t GetLoggingLevel();              // "LoggingLevel", default 3
 uint32_t GetLastEventLogRecordNumber();  // "WSLastEventLogRecordNumber", default 0
@@ -26,7 +30,7 @@ std::wstring GetEDVersion();  // "EDVersion", default ""
 void SetEDVersion(const std::wstring& version);
 
 // A configuration value that the Korvex Foundation service holds ("GET
-// http://server:port/GetConfigValue?Name=name", the name inserted as given).
+// http(s)://server:port/GetConfigValue?Name=name", the name inserted as given).
 // Empty when the server cannot be reached or its answer lacks the markers.
 std::wstring GetConfigValue(const std::wstring& name);
 

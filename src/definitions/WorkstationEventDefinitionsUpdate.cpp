@@ -7,10 +7,10 @@
 #include "BaseClasses/LogData.h"
 #include "common/Format.h"
 #include "common/Text.h"
+#include "config/FoundationServiceRequest.h"
 #include "config/RegistryKey.h"
 #include "config/Settings.h"
 #include "definitions/WorkstationEventDefinitions.h"
-#include "http/HttpRequest.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 
@@ -32,7 +32,7 @@ std::string ReadAllBytes(std::FILE* file) {
 }
 
 bool WriteAllBytes(const std::wstring& path, const std::string& bytes) {
-    std::FILE* file = kx::platform::OpenFileStream(path, L"wb");
+    std::FILE* file = kx::platform::OpenFileStream(path, L"wb", kx::platform::FileAccess::Private);
     if (!file) return false;
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                    kx::platform::FlushFileToDisk(file);
@@ -58,18 +58,15 @@ int32_t CWorkstationEventDefinitions::Update() {
             }
         }
     }
-    std::wstring server = GetKFSServer();
-    std::wstring port = GetKFSPort();
     std::wstring newVersion = GetConfigValue(L"EDVersionNumber");
     if (newVersion.empty()) return kNoServerVersion;
     if (kx::EqualsNoCase(newVersion, version_)) return 0;
     std::wstring os = GetOsVersion();
     if (os == L"5.1") os = L"5.2";  // one document serves both
-    std::wstring url = kx::Format(L"http://%s:%s/EventDefinitions/%s", server, port, os);
-    CHttpRequest request(url);
-    if (!request.SendRequest(L"GET", false))
-        return static_cast<int32_t>(request.GetLastErrorCode());
-    std::wstring body = request.GetResponseText();
+    CFoundationServiceRequest request(L"/EventDefinitions/" + os);
+    const std::wstring& url = request.Url();
+    if (!request.Send(L"GET", false)) return static_cast<int32_t>(request.GetLastErrorCode());
+    std::wstring body = request.Http().GetResponseText();
     // Read apart from the set held: an error page, a proxy's page or a body
     // cut short would otherwise leave the agent with no definitions until
     // the server's number changes again.
@@ -79,7 +76,7 @@ int32_t CWorkstationEventDefinitions::Update() {
         LogMessage(kSourceFile, __LINE__, kLogWarning,
                    L"Event definitions: the answer of %s is not a whole definitions document "
                    L"(status %s); the definitions held are kept.",
-                   url, request.GetStatusCode());
+                   url, request.Http().GetStatusCode());
         return result;
     }
     // The version is the one of the set taken: a download that failed is

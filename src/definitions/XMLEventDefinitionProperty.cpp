@@ -56,6 +56,14 @@ void CXMLEventDefinitionProperty::EmitStandard(const std::wstring& value) {
 }
 
 void CXMLEventDefinitionProperty::Evaluate(CEventLogEntry& record) {
+    try {
+        EvaluateKind(record);
+    } catch (...) {
+        // The item goes without what this rule could not find.
+    }
+}
+
+void CXMLEventDefinitionProperty::EvaluateKind(CEventLogEntry& record) {
     const int32_t n = kx::ParseDecimal(PropertyValue);
     if (kx::EqualsNoCase(PropertyType, L"Normal")) {
         EmitStandard(CleanValue(StringOf(record, n, true)));

@@ -20,7 +20,9 @@ public:
     // "flag|name|value" strings of the last evaluation; empty between evaluations.
     std::vector<std::wstring> Results;
 
-    // Appends this rule's results for the record.
+    // Appends this rule's results for the record. Never throws: a lookup
+    // that fails in any way (the record's and the directory's texts are
+    // input from outside) ends the rule with the results it had so far.
     void Evaluate(CEventLogEntry& record);
 
     // Trimmed; of a text with a line feed, only what comes before it, trimmed.
@@ -29,6 +31,7 @@ public:
     const CADsPathname& Pathname() const { return pathname_; }
 
 private:
+    void EvaluateKind(CEventLogEntry& record);
     void EmitStandard(const std::wstring& value);
     void Emit(const std::wstring& result) { Results.push_back(result); }
     void EvaluateSpecial(CEventLogEntry& record);

@@ -91,8 +91,8 @@ bool CHttpRequest::SendRequest(const std::wstring& verb, bool noRedirect) {
         lastError_ = kErrorInvalidParameter;
         return false;
     }
-    uint32_t openError =
-        transport_->Open(HttpTarget{url_, exactVerb, kUserAgent, timeouts_, noRedirect});
+    uint32_t openError = transport_->Open(
+        HttpTarget{url_, exactVerb, kUserAgent, timeouts_, noRedirect, trustedCertificates_});
     if (openError != 0) {
         lastError_ = openError;
         return false;
@@ -100,13 +100,24 @@ bool CHttpRequest::SendRequest(const std::wstring& verb, bool noRedirect) {
     bool received = false;
     for (int attempt = 0; attempt < kAttempts && !received; ++attempt) {
         received = TryOnce(exactVerb, noRedirect);
-        // The same server would send the same flood again.
-        if (lastError_ == kx::platform::kErrorResponseTooLarge) break;
+        // The same server would send the same flood, or show the same
+        // certificate, again.
+        if (lastError_ == kx::platform::kErrorResponseTooLarge ||
+            kx::platform::IsCertificateRefusal(lastError_)) {
+            break;
+        }
     }
     transport_->Close();
     if (received) return true;
-    if (lastError_ != kx::platform::kErrorResponseTooLarge) lastError_ = kErrorNoResponse;
+    if (!KeepsItsCode(lastError_)) lastError_ = kErrorNoResponse;
     return false;
+}
+
+// Codes that tell the caller more than "no response": why HTTPS refused.
+bool CHttpRequest::KeepsItsCode(uint32_t error) {
+    return error == kx::platform::kErrorResponseTooLarge ||
+           error == kx::platform::kErrorWinHttpSecureChannelError ||
+           kx::platform::IsCertificateRefusal(error);
 }
 
 bool CHttpRequest::BodyAgreesWithContentLength() const {

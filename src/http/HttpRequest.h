@@ -13,7 +13,10 @@
 // WinHTTP codes: 3 (empty URL, or no attempt received a complete response),
 // 13 (HTML page without its closing tag), 87 (a verb other than GET or POST,
 // or a Content-Length header that disagrees with the body) and 4336 (the
-// response is larger than kMaxResponseBytes; not retried).
+// response is larger than kMaxResponseBytes; not retried). Over HTTPS, a
+// refused server certificate is not retried either, and its code (12037,
+// 12038, 12045, ... in platform/HttpTransport.h) is kept, as is 12157 when
+// every attempt failed to set up the secure channel.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +48,9 @@ public:
     void SetRequestHeaders(const std::wstring& headers);
     // Copies count bytes as the request body; false and no body when bytes is null.
     bool SetRequestBody(const void* bytes, uint32_t count);
+    // HTTPS: the certificate authorities (PEM text) to trust instead of the
+    // system's roots; empty (the default) keeps the system's.
+    void SetTrustedCertificates(std::string pem) { trustedCertificates_ = std::move(pem); }
     // verb: "GET" or "POST" in any case. noRedirect: do not follow redirections.
     bool SendRequest(const std::wstring& verb, bool noRedirect);
 
@@ -56,6 +62,7 @@ public:
 
 private:
     bool BodyAgreesWithContentLength() const;
+    static bool KeepsItsCode(uint32_t error);
     bool TryOnce(const std::wstring& verb, bool noRedirect);
     void ReadHeaderValues();
     void ConvertBody();
@@ -77,6 +84,7 @@ private:
     std::wstring statusCode_;
     std::wstring location_;
     kx::platform::HttpTimeouts timeouts_;
+    std::string trustedCertificates_;
 };
 
 // Test seams. A factory replaces the platform transport for requests made

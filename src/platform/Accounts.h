@@ -4,8 +4,10 @@
 //            (name and domain buffers of 260 characters), LookupAccountNameW
 //            (a SID buffer of 50 bytes, a domain buffer of 256 characters).
 //   Linux:   the conversions, the well-known SIDs with the names Windows gives
-//            them, and then the local computer's own accounts
-//            (posix/LocalAccounts.h). Only the local computer answers.
+//            them, then the local computer's own accounts
+//            (posix/LocalAccounts.h), then those of the domain whose
+//            directory the machine registry names for the local computer
+//            (posix/DomainAccounts.h). Only the local computer answers.
 // Errors are Win32 codes: 1337 a malformed SID or SID string, 1332 no account
 // with that SID or name, 1722 a computer that cannot be reached.
 

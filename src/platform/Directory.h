@@ -148,6 +148,13 @@ public:
                                                 std::wstring& controller) = 0;
     // ADsEncodeBinaryData: "\xx" for every byte.
     virtual uint32_t EncodeBinaryData(const std::vector<uint8_t>& bytes, std::wstring& text) = 0;
+    // Why a call on target (an LDAP path, or the server of a DS bind or name
+    // call) failed with code, when it failed because the directory could not
+    // be reached or bound: the URI or path, the bind method and the
+    // platform's reason. Empty for any other failure. Never a password.
+    virtual std::wstring DescribeBindFailure(const std::wstring& /*target*/, uint32_t /*code*/) {
+        return L"";
+    }
 };
 
 // The platform's directory, or the one a test installed.

@@ -1,10 +1,10 @@
 #pragma once
-// What the alert log's cache files need of the file system: a new file with a
-// unique name, an exclusive open that keeps every other opener out (this
-// process or another) until it is closed, the listing of a directory by a
-// wildcard pattern with each entry's size and creation time, and the data
-// pushed through to the device. Errors are Win32 codes (32: another opener
-// holds the file).
+// What the alert log's cache files need of the file system: an exclusive open
+// that keeps every other opener out (this process or another) until it is
+// closed, of a new file from the moment it exists or of one already there;
+// the listing of a directory by a wildcard pattern with each entry's size and
+// creation time; and the data pushed through to the device. Errors are Win32
+// codes (32: another opener holds the file).
 
 #include <cstddef>
 #include <cstdint>
@@ -14,37 +14,39 @@
 namespace kx::platform {
 
 inline constexpr uint32_t kErrorSharingViolation = 32;
-
-// GetTempFileNameW(directory, prefix, 0, ...): creates a new empty file named
-// the first three characters of prefix, up to four hexadecimal digits and
-// ".tmp", and answers its full path; empty (the last error set) on failure.
-std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix);
+inline constexpr uint32_t kErrorFileExists = 80;
 
 enum class ExclusiveAccess {
-    CreateForWriting,  // created anew or truncated, write only
+    // A new file, write only, held from the moment it exists (80 when the
+    // name is taken), so that no other opener ever finds it empty and free.
+    // It is the agent's own: SYSTEM and Administrators only on Windows, 0600
+    // on Linux.
+    CreateNew,
     OpenForReadWrite,  // must exist
 };
 
+// Its operations are virtual so that a test can watch what the alert log does
+// with its files, and in what order.
 class CExclusiveFile {
 public:
     CExclusiveFile() = default;
-    ~CExclusiveFile();
+    virtual ~CExclusiveFile();
     CExclusiveFile(const CExclusiveFile&) = delete;
     CExclusiveFile& operator=(const CExclusiveFile&) = delete;
 
     // 0, or the error of the open (32 while someone else holds it).
-    uint32_t Open(const std::wstring& path, ExclusiveAccess access);
+    virtual uint32_t Open(const std::wstring& path, ExclusiveAccess access);
     bool IsOpen() const { return handle_ != kClosed; }
     // Writes every byte; 0 or the error (112 when the disk is full).
-    uint32_t Write(const void* bytes, std::size_t count);
+    virtual uint32_t Write(const void* bytes, std::size_t count);
     // Reads up to count bytes; *read is 0 at the end of the file.
-    uint32_t Read(void* bytes, std::size_t count, std::size_t* read);
-    uint32_t GetSize(uint64_t* size);
+    virtual uint32_t Read(void* bytes, std::size_t count, std::size_t* read);
+    virtual uint32_t GetSize(uint64_t* size);
     // FlushFileBuffers; on Linux fsync of the file and of its directory, so
     // that a new file survives a power loss.
-    uint32_t FlushToDevice();
+    virtual uint32_t FlushToDevice();
     // 0, or the error that closing reported (a late write error).
-    uint32_t Close();
+    virtual uint32_t Close();
 
 private:
     static constexpr intptr_t kClosed = -1;

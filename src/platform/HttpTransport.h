@@ -27,6 +27,38 @@ inline constexpr uint32_t kErrorWinHttpHeaderSizeOverflow = 12183;
 // A response body larger than the caller allows (ERROR_MESSAGE_EXCEEDS_MAX_SIZE).
 inline constexpr uint32_t kErrorResponseTooLarge = 4336;
 
+// HTTPS: the server's certificate refused, and the channel that could not be
+// set up. Both transports give the same code for the same certificate.
+inline constexpr uint32_t kErrorWinHttpSecureCertDateInvalid = 12037;  // expired, not yet valid
+inline constexpr uint32_t kErrorWinHttpSecureCertNameInvalid = 12038;  // issued for another name
+inline constexpr uint32_t kErrorWinHttpSecureInvalidCa = 12045;        // no trusted root
+inline constexpr uint32_t kErrorWinHttpSecureInvalidCert = 12169;      // any other fault
+inline constexpr uint32_t kErrorWinHttpSecureCertRevoked = 12170;
+inline constexpr uint32_t kErrorWinHttpSecureFailure = 12175;  // refused, reason unknown
+// The TLS handshake failed: a server that speaks plain HTTP, no common
+// protocol, a connection cut during the handshake; Wine's WinHTTP also
+// reports every certificate its own checks refuse this way.
+inline constexpr uint32_t kErrorWinHttpSecureChannelError = 12157;
+// The certificate authorities to trust hold no certificate that can be read
+// (ERROR_BAD_FORMAT).
+inline constexpr uint32_t kErrorTrustedCertificatesUnusable = 11;
+
+// A refusal that another attempt at the same server would meet again.
+inline bool IsCertificateRefusal(uint32_t error) {
+    switch (error) {
+        case kErrorWinHttpSecureCertDateInvalid:
+        case kErrorWinHttpSecureCertNameInvalid:
+        case kErrorWinHttpSecureInvalidCa:
+        case kErrorWinHttpSecureInvalidCert:
+        case kErrorWinHttpSecureCertRevoked:
+        case kErrorWinHttpSecureFailure:
+        case kErrorTrustedCertificatesUnusable:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Milliseconds; 0 means no limit. Send and receive are idle limits: how long
 // one send or receive may wait for the network, not the whole transfer.
 struct HttpTimeouts {
@@ -43,6 +75,11 @@ struct HttpTarget {
     std::wstring userAgent;
     HttpTimeouts timeouts;
     bool noRedirect = false;
+    // HTTPS: the certificate authorities (PEM) that the server's certificate
+    // must chain to, one of them its root; empty: the system's trusted roots.
+    // The certificate's dates and name are checked either way, and a
+    // redirection never leaves https.
+    std::string trustedCertificates;
 };
 
 // One attempt on the opened request.

@@ -142,6 +142,22 @@ struct ServiceCreation {
     const wchar_t* password = nullptr;
 };
 
+// SC_ACTION: what the service control manager does after a failure.
+inline constexpr uint32_t kActionNone = 0;
+inline constexpr uint32_t kActionRestart = 1;
+struct ServiceAction {
+    uint32_t type = kActionNone;
+    uint32_t delay = 0;  // milliseconds
+};
+
+// SERVICE_FAILURE_ACTIONS without the reboot message and the command, which
+// nothing here sets: the n-th failure within the reset period (seconds) takes
+// the n-th action, and every later failure the last one.
+struct ServiceFailureActions {
+    uint32_t resetPeriod = 0;
+    std::vector<ServiceAction> actions;
+};
+
 // The service calls as the core makes them. GetServiceControl() is the
 // platform's; tests hand a double of their own to CNTService.
 class IServiceControl {
@@ -168,6 +184,16 @@ public:
     virtual bool HasChangeServiceConfig2() = 0;
     // ChangeServiceConfig2W with SERVICE_CONFIG_DESCRIPTION (1).
     virtual bool ChangeDescription(ServiceHandle service, const wchar_t* description) = 0;
+    // ChangeServiceConfig2W with SERVICE_CONFIG_FAILURE_ACTIONS (2); a restart
+    // action needs the handle's start right as well.
+    virtual bool ChangeFailureActions(ServiceHandle service,
+                                      const ServiceFailureActions& failureActions) = 0;
+    // ChangeServiceConfig2W with SERVICE_CONFIG_FAILURE_ACTIONS_FLAG (4): whether
+    // a service that reports stopped with an error counts as failed too.
+    virtual bool ChangeFailureActionsFlag(ServiceHandle service, bool onNonCrashFailures) = 0;
+    // QueryServiceConfig2W of both (the query-configuration right).
+    virtual bool QueryFailureActions(ServiceHandle service, ServiceFailureActions* failureActions,
+                                     bool* onNonCrashFailures) = 0;
 
     // Service process side.
     virtual bool RunDispatcher(const ServiceTableEntry* table) = 0;

@@ -30,6 +30,10 @@ CKXWkstnSvc::CKXWkstnSvc() : CKXWkstnSvc(platform::GetServiceControl(), platform
 CKXWkstnSvc::CKXWkstnSvc(platform::IServiceControl& serviceControl, platform::IEventLog& eventLog)
     : CNTService(kServiceName, kDisplayName, platform::kAcceptStop, kDescription, serviceControl,
                  eventLog) {
+    const platform::ServiceAction first{platform::kActionRestart, kFirstRestartDelay};
+    const platform::ServiceAction later{platform::kActionRestart, kLaterRestartDelay};
+    failureActions_ = platform::ServiceFailureActions{kFailureResetPeriod, {first, first, later}};
+    failureActionsOnNonCrashFailures_ = true;
     RegisterOwnEventSource();
 }
 

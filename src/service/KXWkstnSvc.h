@@ -20,6 +20,12 @@ public:
     static constexpr const wchar_t* kAgentSourceName = L"Korvex Agent";
     static constexpr const wchar_t* kMessageFileName = L"KXWkstnSvc.dll";
     static constexpr uint32_t kInitialUserControlValue = 1000;
+    // Recovery: a restart after a minute for the first and second failure,
+    // after five minutes for every later one; the count starts again after
+    // a day without failure. An exit with an error counts as a failure.
+    static constexpr uint32_t kFirstRestartDelay = 60000;
+    static constexpr uint32_t kLaterRestartDelay = 300000;
+    static constexpr uint32_t kFailureResetPeriod = 86400;
 
     CKXWkstnSvc();
     CKXWkstnSvc(kx::platform::IServiceControl& serviceControl, kx::platform::IEventLog& eventLog);

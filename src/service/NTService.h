@@ -156,6 +156,10 @@ protected:
     CServiceEventReporter eventReporter_;
     mutable std::mutex statusLock_;
     uint32_t flushParameters_ = 1;
+    // What the service control manager does when the service fails, set at
+    // install when there is any action.
+    kx::platform::ServiceFailureActions failureActions_;
+    bool failureActionsOnNonCrashFailures_ = false;
 
     kx::platform::IServiceControl& serviceControl_;
     std::vector<std::wstring> processArguments_;

@@ -181,6 +181,9 @@ bool CNTService::InstallSteps(Handles& handles, std::wstring& message, uint32_t&
         return false;
     };
     const std::wstring path = platform::GetExecutablePath();
+    // Quoted: an unquoted "C:\Program Files\..." is searched blank by blank,
+    // so "C:\Program.exe" would run as the service's account.
+    const std::wstring commandLine = L"\"" + path + L"\"";
     handles.manager = serviceControl_.OpenManager(nullptr, kDatabase, 0x0000000A);
     if (!handles.manager) return fail(1);
     handles.lock = serviceControl_.LockDatabase(handles.manager);
@@ -189,11 +192,12 @@ bool CNTService::InstallSteps(Handles& handles, std::wstring& message, uint32_t&
     platform::ServiceCreation creation;
     creation.serviceName = serviceName_.c_str();
     creation.displayName = displayName_.c_str();
-    creation.desiredAccess = 0x00000002;
+    // A restart among the failure actions needs the start right as well.
+    creation.desiredAccess = failureActions_.actions.empty() ? 0x00000002 : 0x00000012;
     creation.serviceType = serviceType_;
     creation.startType = startType_;
     creation.errorControl = errorControl_;
-    creation.binaryPathName = path.c_str();
+    creation.binaryPathName = commandLine.c_str();
     creation.loadOrderGroup = loadOrderGroup_.empty() ? nullptr : loadOrderGroup_.c_str();
     creation.dependencies = dependencies.data();
     creation.serviceStartName = accountName_.empty() ? nullptr : accountName_.c_str();
@@ -206,6 +210,13 @@ bool CNTService::InstallSteps(Handles& handles, std::wstring& message, uint32_t&
     }
     if (!description_.empty()) {
         serviceControl_.ChangeDescription(handles.service, description_.c_str());
+    }
+    // Ignored like the description: the service is installed without them
+    // on a system that lacks them.
+    if (!failureActions_.actions.empty()) {
+        serviceControl_.ChangeFailureActions(handles.service, failureActions_);
+        serviceControl_.ChangeFailureActionsFlag(handles.service,
+                                                 failureActionsOnNonCrashFailures_);
     }
     if (eventLogging_) eventReporter_.ReportString(kEventInformation, 0x40000002, displayName_);
     return true;

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "BaseClasses/ADsPathname.h"
+#include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
 #include "FakeDirectory.h"
+#include "TempDirectory.h"
 #include "common/Format.h"
 #include "common/ManualClock.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -64,6 +67,7 @@ TEST_F(DirectoryLookupTest, PathnameParentServerAndDomain) {
     CADsPathname path;
     EXPECT_EQ(path.ParentOf(L"CN=Jane,OU=Sales,DC=example,DC=com"), L"OU=Sales,DC=example,DC=com");
     EXPECT_EQ(path.ParentOf(L"not a name"), L"");
+    EXPECT_EQ(path.ParentOf(L"CN=Ops/Admins,OU=Dev/Ops,DC=x"), L"OU=Dev/Ops,DC=x");
 
     ASSERT_TRUE(path.SetPath(L"LDAP://CN=x,OU=y,DC=example,DC=com", false));
     EXPECT_EQ(path.GetDomainFromPath(), L"example.com");
@@ -309,6 +313,45 @@ TEST_F(DirectoryLookupTest, AnUnreachableServerIsSkippedByEveryLookup) {
     EXPECT_EQ(cache_.FindCreatedObject(L"dc2", kBase, L"person", kTime), L"");
     EXPECT_EQ(cache_.FindCreatedObject(L"dc2", kBase, L"person", kTime), L"");
     EXPECT_EQ(directory_.Count(L"open LDAP://dc2/"), 2);
+}
+
+// Lookups stay empty while the directory refuses the bind; the log says why
+// once per server and hold-off period, and nothing when the directory only
+// found nothing.
+TEST_F(DirectoryLookupTest, AFailedBindIsLoggedOncePerServerAndHoldOff) {
+    CTempDirectory folder;
+    kx::platform::SetExecutablePathForTesting(folder.Join(L"KXWkstnSvc.exe"));
+    ASSERT_TRUE(InitDiagnosticLog(kLogWarning));
+    directory_.bindFailure = L"ldap://dc1 (simple bind as x): Invalid credentials (49)";
+    directory_.openCode = kx::platform::kDirectoryInvalidCredentials;
+    directory_.objectCode = kx::platform::kDirectoryInvalidCredentials;
+    for (int call = 0; call < 3; ++call)
+        EXPECT_EQ(cache_.FindCreatedObject(kServer, kBase, L"person", kTime), L"");
+    EXPECT_EQ(cache_.GetDefaultNamingContext(kServer), L"");
+    cache_.FindCreatedObject(L"dc2", kBase, L"person", kTime);
+    clock_.Advance(CLookupCache::kUnreachableSkipMilliseconds - 1);
+    cache_.GetDefaultNamingContext(kServer);
+    clock_.Advance(1);
+    cache_.GetDefaultNamingContext(kServer);
+    directory_.openCode = kx::platform::kDirectoryNoSuchObject;
+    clock_.Advance(CLookupCache::kUnreachableSkipMilliseconds);
+    cache_.FindCreatedObject(L"dc3", kBase, L"person", kTime);
+    CloseDiagnosticLog();
+    kx::platform::SetExecutablePathForTesting(L"");
+
+    const std::string log = ReadFileBytes(folder.Path() / "BWAgentSvc.log");
+    auto count = [&log](const std::string& text) {
+        int found = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count("**Warning:  The directory of dc1 cannot be reached or bound: ldap://dc1 "
+                    "(simple bind as x): Invalid credentials (49) \r\n"),
+              2)
+        << log;
+    EXPECT_EQ(count("The directory of dc2 cannot be reached or bound"), 1) << log;
+    EXPECT_EQ(count("cannot be reached or bound"), 3) << log;
 }
 
 TEST_F(DirectoryLookupTest, SidsAndDisplayNames) {

@@ -11,6 +11,7 @@
 
 #include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
+#include "FailingAllocator.h"
 #include "MessageSources.h"
 #include "TempDirectory.h"
 #include "common/Format.h"
@@ -135,19 +136,36 @@ TEST_F(EventLogEntryTest, TheRawFormStaysAfterExpansion) {
     EXPECT_EQ(expanded, (std::vector<std::wstring>{L"Yes", L"NT AUTHORITY\\SYSTEM"}));
 }
 
-TEST_F(EventLogEntryTest, ATooLongSidReferenceIsAnError) {
-    const std::wstring sid = L"S-1-5-21" + std::wstring(260, L'1');
-    CEventLogEntry& entry = Entry(Fields(100, {L"%{" + sid + L"}", L"b"}));
-    EXPECT_THROW(entry.GetString(0, true), std::length_error);
-    // The message falls back to the description with the strings as they
-    // stand, the failing one raw, and the diagnostic log warns.
+TEST_F(EventLogEntryTest, ReferencesThatCannotBeLookedUpStayAsWritten) {
+    // Longer than any SID: kept as written, and the other tokens expand.
+    const std::wstring tooLong = L"%{S-1-5-21-" + std::wstring(290, L'1') + L"}";
+    CEventLogEntry& entry = Entry(Fields(100, {tooLong + L" %%1833", L"b"}));
+    EXPECT_EQ(entry.GetString(0, true), tooLong + L" Yes");
+    EXPECT_EQ(entry.GetMessageText(), tooLong + L" Yes and b and %3\r\n");
+
+    // No memory while a reference is looked up: as written, and nothing
+    // kept that the next record would meet.
+    CEventLogEntry& starved = Entry(Fields(100, {L"%%1833"}));
+    FailNextAllocations(1);
+    EXPECT_EQ(starved.GetString(0, true), L"%%1833");
+    EXPECT_EQ(PendingAllocationFailures(), 0);
+    EXPECT_EQ(Expand(L"%%1833"), L"Yes");
+    CEventLogEntry& starvedMessage = Entry(Fields(100, {L"%%1833"}));
+    FailNextAllocations(1);
+    EXPECT_EQ(starvedMessage.GetMessageText(), L"%%1833 and %2 and %3\r\n");
+
+    // An error while the message is formatted: the description text with
+    // the strings, and a warning in the diagnostic log.
+    CEventLogEntry& failing = Entry(Fields(100, {L"%%1833", L"b"}));
+    failing.ExpandAll();
     CTempDirectory logFolder;
     kx::platform::SetExecutablePathForTesting(logFolder.Join(L"KXWkstnSvc.exe"));
     ASSERT_TRUE(InitDiagnosticLog(kLogWarning));
-    const std::wstring text = entry.GetMessageText();
+    FailNextAllocations(1);
+    const std::wstring text = failing.GetMessageText();
     CloseDiagnosticLog();
     kx::platform::SetExecutablePathForTesting(L"");
-    EXPECT_EQ(text, kx::Format(kDescription, 100, kSource) + L"%{" + sid + L"}\r\nb\r\n");
+    EXPECT_EQ(text, kx::Format(kDescription, 100, kSource) + L"Yes\r\nb\r\n");
     const std::string log = ReadFileBytes(logFolder.Path() / "BWAgentSvc.log");
     EXPECT_NE(log.find("**Warning:  The description for Event ID ( 100 ) in Source ( "
                        "KxEntrySource ) cannot be found."),

@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 
+#include "FailingAllocator.h"
+#include "FakeDirectory.h"
 #include "MessageSources.h"
 #include "common/Format.h"
 #include "common/Text.h"
@@ -182,6 +184,48 @@ TEST_F(LookupCacheTest, AccountsAndSidsResolveOrFallBack) {
 
     EXPECT_EQ(cache_.GetSidFromAccount(Local(), L"NT AUTHORITY\\SYSTEM"), L"S-1-5-18");
     EXPECT_EQ(cache_.GetSidFromAccount(Local(), L"KxNoSuchAccount"), L"");
+
+    // Texts longer than the platform's buffers.
+    const std::wstring longSid = L"S-1-5-21-" + std::wstring(300, L'1');
+    EXPECT_EQ(cache_.GetAccountFromSid(Local(), longSid), longSid);
+    EXPECT_EQ(cache_.GetSidFromAccount(Local(), L"CORP\\" + std::wstring(300, L'a')), L"");
+    EXPECT_EQ(cache_.GetSidFromAccount(Local(), std::wstring(300, L'a') + L"\\SYSTEM"), L"");
+}
+
+TEST_F(LookupCacheTest, AnAccountLookupWithoutMemoryFallsBackAndKeepsNothing) {
+    const std::wstring computer = Local();
+    const std::wstring sid = L"S-1-5-32-544";
+    const std::wstring account = L"NT AUTHORITY\\SYSTEM";
+    std::wstring answer;
+    FailNextAllocations(1);
+    answer = cache_.GetAccountFromSid(computer, sid);
+    EXPECT_EQ(answer, sid);
+    FailNextAllocations(1);
+    answer = cache_.GetSidFromAccount(computer, account);
+    EXPECT_EQ(answer, L"");
+    EXPECT_EQ(PendingAllocationFailures(), 0);
+    EXPECT_EQ(cache_.GetAccountFromSid(computer, sid), L"BUILTIN\\Administrators");
+    EXPECT_EQ(cache_.GetSidFromAccount(computer, account), L"S-1-5-18");
+}
+
+TEST_F(LookupCacheTest, TheNamesKeptForTokensAreBoundedAndTheNewestStay) {
+    CFakeDirectory directory;
+    const std::wstring server = L"dc1";
+    auto guid = [](std::size_t n) {
+        return kx::Format(L"{%08X-0000-0000-0000-000000000000}", static_cast<uint32_t>(n));
+    };
+    const std::wstring oldest = guid(0);
+    const std::wstring used = guid(1);
+    cache_.GuidToName(server, oldest);
+    for (std::size_t n = 1; n <= CLookupCache::kMaxKeptAnswers; ++n) {
+        cache_.GuidToName(server, guid(n));
+        if (n % 1000 == 0) cache_.GuidToName(server, used);
+    }
+    directory.ClearRequests();
+    EXPECT_EQ(cache_.GuidToName(server, used), used);
+    EXPECT_EQ(directory.Count(L"map"), 0) << "an answer in use stays";
+    EXPECT_EQ(cache_.GuidToName(server, oldest), oldest);
+    EXPECT_EQ(directory.Count(L"map"), 1) << "the oldest made room";
 }
 
 }  // namespace

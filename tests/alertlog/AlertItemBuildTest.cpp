@@ -3,9 +3,11 @@
 // properties. Runs in Europe/Berlin, so local and UTC times differ.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 
 #include "AlertLogTestSupport.h"
+#include "FakeDirectory.h"
 #include "RecordEntry.h"
 #include "TempDirectory.h"
 #include "definitions/XMLEventDefinition.h"
@@ -109,15 +111,74 @@ TEST_F(AlertItemBuildTest, BarsInsideTheValueStayInTheValue) {
     EXPECT_EQ(Properties(*Build({L"a|b|c"})), (Pairs{{L"LIST", L"a|b|c"}}));
 }
 
-TEST_F(AlertItemBuildTest, ValueHoldingAComputerNamePlaceholderEndsWithTheName) {
+TEST_F(AlertItemBuildTest, PlaceholdersAreReplacedInOnePassSoValuesStayAsWritten) {
     Rule(L"TARGET", L"Normal", L"1");
-    definition_.FormatText = L"%[PROP:TARGET]";
-    EXPECT_EQ(Build({L"on %[COMPUTERNAME]"})->ActionText, L"on " + records_.Computer());
+    Rule(L"OTHER", L"Normal", L"2");
+    Rule(L"NEWACTORACCOUNT", L"Normal", L"3", 0);
+    definition_.FormatText =
+        L"%[PROP:TARGET] | %[PROP:OTHER] | %[ACTORACCOUNT] | %[COMPUTERNAME] | %%[PROP:X]";
+    const std::wstring hostile = L"%[COMPUTERNAME] %[TIMEGENERATED] %[PROP:OTHER]";
+    EXPECT_EQ(Build({hostile, L"%[ACTORACCOUNT]", L"EVIL\\%[COMPUTERNAME]"})->ActionText,
+              hostile + L" | %[ACTORACCOUNT] | EVIL\\%[COMPUTERNAME] | " + records_.Computer() +
+                  L" | %%[PROP:X]");
 }
 
 TEST_F(AlertItemBuildTest, PlaceholderOfARuleWithoutResultStays) {
     definition_.FormatText = L"%[PROP:MISSING] left";
     EXPECT_EQ(Build({})->ActionText, L"%[PROP:MISSING] left");
+}
+
+// Names that the directory cannot give for want of memory, and a directory
+// that answers with them.
+class CNamesWithoutMemory : public kx::platform::IDirectoryNames {
+public:
+    uint32_t CrackName(kx::platform::NameFormat, kx::platform::NameFormat, const std::wstring&,
+                       uint32_t&, std::wstring&) override {
+        throw std::bad_alloc();
+    }
+    uint32_t MapSchemaGuid(const kx::platform::GuidBytes&, kx::platform::SchemaGuidType&,
+                           std::wstring&) override {
+        throw std::bad_alloc();
+    }
+};
+
+class CDirectoryWithoutMemoryForNames : public CFakeDirectory {
+public:
+    uint32_t Bind(const std::wstring&,
+                  std::shared_ptr<kx::platform::IDirectoryNames>& names) override {
+        names = std::make_shared<CNamesWithoutMemory>();
+        return 0;
+    }
+};
+
+TEST_F(AlertItemBuildTest, TextsThatNoLookupCanTakeStillGiveTheAlert) {
+    CDirectoryWithoutMemoryForNames directory;
+    const std::wstring server = records_.Computer();
+    directory.AddObject(L"LDAP://" + server + L"/RootDSE",
+                        {{L"defaultNamingContext", L"DC=example,DC=test"}});
+    // A former parent whose name ends inside the deletion marker.
+    directory.AddRow(L"(objectGUID=",
+                     {{L"distinguishedName", L"CN=Leaver\\0ADEL:06ff356c,CN=Deleted Objects,DC=x"},
+                      {L"lastKnownParent", L"OU=Inner\\0AD"}});
+    const std::wstring longSid = L"%{S-1-5-21-" + std::wstring(290, L'7') + L"}";
+    const std::wstring guid = L"%{72EA3BB6-7116-49EA-A363-C630522C8357}";
+    CXMLEventDefinitionString& rule = definition_.AddStringRule();
+    rule.StringNumber = 1;
+    rule.StringValue = L"(contains)s-1-5-21";
+    Rule(L"SID", L"Normal", L"1");
+    Rule(L"GUID", L"Normal", L"2");
+    Rule(L"FDO", L"Special", L"3");
+    definition_.FormatText = L"%[PROP:SID] %[PROP:GUID] %[PROP:OBJNAME]";
+
+    CEventLogEntry& record = records_.Make(
+        4662, {longSid, guid, L"%{06FF356C-8E52-4D12-A459-6D587CDCED4D}"}, L"S-1-5-18", kTime);
+    EXPECT_TRUE(definition_.PassesStringRules(record));
+    const auto item = CXMLAlertLog::MakeAlertItem(record, definition_);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(Properties(*item), (Pairs{{L"SID", longSid}, {L"GUID", guid}}));
+    EXPECT_EQ(item->ActionText, longSid + L" " + guid + L" CN=Leaver,OU=Inner\\0AD");
+    EXPECT_NE(item->EventDump.find(longSid), std::wstring::npos);
+    EXPECT_EQ(item->AccountName, L"NT AUTHORITY\\SYSTEM");
 }
 
 TEST_F(AlertItemBuildTest, BuildAlertItemQueuesTheItem) {

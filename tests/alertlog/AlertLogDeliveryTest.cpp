@@ -157,6 +157,27 @@ TEST_F(AlertLogDeliveryTest, GatewayErrorsKeepTheFileForTheNextSweep) {
     EXPECT_EQ(NewActionTexts(), Expected(2));
 }
 
+// A redirection is not the service's answer: followed, the post would become
+// a GET that any page answers (or a post to wherever the answer points), and
+// the file would be deleted unsent.
+TEST_F(AlertLogDeliveryTest, ARedirectedPostKeepsTheFile) {
+    WriteCacheFile(1);
+    for (uint32_t status : {301u, 302u, 303u, 307u, 308u}) {
+        ASSERT_TRUE(server_.SetRedirect(status, L"/Sample?body=moved", L"/EventPost"));
+        log_->SendCacheFiles();
+        EXPECT_EQ(CacheFileCount(), 1u) << status;
+    }
+    EXPECT_EQ(CountInDiagnosticLog(folder_.Path(), kConnectionMessage), 5);
+    EXPECT_EQ(CountInDiagnosticLog(folder_.Path(),
+                                   "with a redirection (status 307, to "
+                                   "/Sample?body=moved)"),
+              1);
+    ASSERT_TRUE(server_.ClearFault());
+    log_->SendCacheFiles();
+    EXPECT_EQ(CacheFileCount(), 0u);
+    EXPECT_EQ(NewActionTexts(), Expected(1));
+}
+
 TEST_F(AlertLogDeliveryTest, ServerDownKeepsEveryFileAndDeliversThemInOrderOnceBack) {
     for (int file = 0; file < 5; ++file) WriteCacheFile(2, 2 * file);
     ASSERT_EQ(CacheFileCount(), 5u);

@@ -2,8 +2,12 @@
 // can be written. The manual clock drives the once-a-minute error report.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "AlertLogTestSupport.h"
 #include "BaseClasses/LogData.h"
@@ -153,6 +157,50 @@ TEST_F(AlertLogFlushTest, QueueOverItsBoundDropsTheOldestAndSaysHowMany) {
     EXPECT_EQ(texts.back(), L"alert " + std::to_wstring(count - 1));
 }
 
+// What the flush cannot keep goes to the Application log as well, under the
+// agent's source, with the count: the diagnostic log beside the executable is
+// emptied at every start and lies on the failing volume. One entry of each
+// kind an hour at most; the drops of the hour in between come with the next.
+TEST_F(AlertLogFlushTest, FailuresAndDropsAreInTheApplicationLogOnceAnHour) {
+    const std::size_t itemBytes = MakeItem(L"alert 0", 64 * 1024)->MemoryBytes();
+    const int fill = static_cast<int>(CXMLAlertLog::kMaxQueuedBytes / itemBytes) + 10;
+    MakeCacheFolderUnwritable();
+    AddItems(1, 64 * 1024);
+    log_->FlushToCache();  // fails: one alert waits, and from now on the queue is bounded
+    AddItems(fill - 1, 64 * 1024, 1);
+    log_->FlushToCache();
+    const std::size_t firstDrops = fill - log_->QueuedItems();
+    clock_.Advance(CXMLAlertLog::kEventLogEntryInterval);  // an hour exactly: not yet
+    AddItems(5, 64 * 1024, fill);
+    log_->FlushToCache();
+    clock_.Advance(1);
+    log_->FlushToCache();
+    const std::size_t laterDrops = fill + 5 - log_->QueuedItems() - firstDrops;
+    ASSERT_GT(firstDrops, 0u);
+    ASSERT_GT(laterDrops, 0u);
+
+    const auto entries = log_->EventLog().Reports();
+    ASSERT_EQ(entries.size(), 4u);
+    const std::wstring folder = log_->CacheDirectory();
+    const std::wstring bound = std::to_wstring(CXMLAlertLog::kMaxQueuedBytes);
+    const std::vector<std::pair<uint32_t, std::wstring>> expected = {
+        {CXMLAlertLog::kCacheFileNotCreatedEventId, L"1"},
+        {CXMLAlertLog::kAlertsDroppedEventId, std::to_wstring(firstDrops)},
+        {CXMLAlertLog::kCacheFileNotCreatedEventId, std::to_wstring(log_->QueuedItems())},
+        {CXMLAlertLog::kAlertsDroppedEventId, std::to_wstring(laterDrops)}};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].source, L"Korvex Agent");
+        EXPECT_EQ(entries[i].type, 1) << "error";
+        EXPECT_EQ(entries[i].eventId, expected[i].first) << i;
+        ASSERT_EQ(entries[i].strings.size(), 3u);
+        EXPECT_EQ(entries[i].strings[0], expected[i].second) << i;
+        EXPECT_EQ(entries[i].strings[1], folder);
+        if (entries[i].eventId == CXMLAlertLog::kAlertsDroppedEventId) {
+            EXPECT_EQ(entries[i].strings[2], bound);
+        }
+    }
+}
+
 // A disk that fills while the file is written: the partial file is removed
 // (it would send some alerts twice) and every item stays queued until there
 // is room. Needs a small file system of its own: Linux, as root.
@@ -212,6 +260,74 @@ TEST_F(AlertLogFlushTest, ItemLargerThanTheBoundGetsAFileOfItsOwn) {
     log_->FlushToCache();
     EXPECT_EQ(CacheFilesIn(cacheFolder_).size(), 3u);
     EXPECT_EQ(SentActionTexts(), Expected(3));
+}
+
+// A sweep must never take the file that a flush is making. Were the new file
+// free (and empty) for a moment, the sweep would post it empty and, once
+// answered, delete it by name: after the flush had written its items into it
+// and let them go. Here a sweep comes just before the flush opens its file
+// (on a thread of its own, answered only once the flush has let its items
+// go), and again before each later step of the flush.
+TEST_F(AlertLogFlushTest, ASweepDuringAFlushNeverTakesTheFileBeingWritten) {
+    using Operation = CRecordingFile::Operation;
+    AddItems(3);
+    std::promise<void> opening, go, written;
+    bool wentOn = false;
+    auto goOn = [&] {
+        if (!wentOn) go.set_value();
+        wentOn = true;
+    };
+    std::future<void> writtenSignal = written.get_future();
+    std::atomic<bool> inTheGap{false};
+    log_->answer = [&](const std::wstring&) {
+        if (inTheGap) {
+            goOn();
+            writtenSignal.wait_for(std::chrono::seconds(60));
+        }
+        return 0u;
+    };
+    log_->SetItemsWrittenCallback([&] { written.set_value(); });
+    CRecordingFile::CJournal journal;
+    std::shared_future<void> wentOnSignal = go.get_future().share();
+    journal.before = [&](Operation operation, const std::wstring&) {
+        if (operation != Operation::Open) return log_->SendCacheFiles();
+        opening.set_value();
+        wentOnSignal.wait();
+    };
+    log_->journal = &journal;
+
+    std::thread flush([&] { log_->FlushToCache(); });
+    const bool reachedTheOpen =
+        opening.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (reachedTheOpen) {
+        inTheGap = true;
+        log_->SendCacheFiles();
+        inTheGap = false;
+    }
+    goOn();
+    flush.join();
+    log_->SetItemsWrittenCallback(nullptr);
+    ASSERT_TRUE(reachedTheOpen);
+    EXPECT_EQ(journal.operations,
+              (std::vector<Operation>{Operation::Open, Operation::Write, Operation::FlushToDevice,
+                                      Operation::Close}));
+    EXPECT_TRUE(log_->posted.empty()) << "a sweep took the file while it was being made";
+    EXPECT_EQ(SentActionTexts(), Expected(3));
+    EXPECT_TRUE(CacheFilesIn(cacheFolder_).empty());
+}
+
+// Cache files are named as GetTempFileNameW names them, from the tick count
+// on. Here that name is taken by a file still waiting to be sent: the flush
+// passes it by and leaves that file as it was.
+TEST_F(AlertLogFlushTest, CacheFilesAreNamedLikeTempFilesAndNeverReplaceOne) {
+    clock_.SetTick(0x12345);
+    WriteFileBytes(cacheFolder_ / "KX_2345.tmp", "waiting");
+    AddItems(2);
+    log_->FlushToCache();
+    const auto files = CacheFilesIn(cacheFolder_);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(cacheFolder_ / "KX_2345.tmp"), "waiting");
+    EXPECT_EQ(files[1].filename().string(), "KX_2346.tmp");
 }
 
 TEST_F(AlertLogFlushTest, ItemsQueuedAtDestructionAreWrittenAndSentByTheNextRun) {

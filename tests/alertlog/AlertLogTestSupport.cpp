@@ -11,6 +11,11 @@ uint32_t CTestAlertLog::PostAlertDocument(const std::wstring& text) {
     return answer(text);
 }
 
+std::unique_ptr<kx::platform::CExclusiveFile> CTestAlertLog::NewFileObject() {
+    if (!journal) return CXMLAlertLog::NewFileObject();
+    return std::make_unique<CRecordingFile>(*journal);
+}
+
 namespace {
 
 std::unique_ptr<CXMLAlertLogItem> Item(const wchar_t* name, const wchar_t* domain,

@@ -1,7 +1,8 @@
 #pragma once
 // What the alert log tests share: an alert log whose workers do not run (the
 // test drives the flush and the sweep), its posts optionally recorded instead
-// of sent, the items of the golden files, and the diagnostic log's text.
+// of sent, its event log entries recorded, the items of the golden files, and the diagnostic log's
+// text.
 
 #include <cstdint>
 #include <filesystem>
@@ -10,18 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "FakeEventLog.h"
+#include "RecordingFile.h"
 #include "alertlog/XMLAlertLog.h"
 
-class CTestAlertLog : public CXMLAlertLog {
+// The event log that a test alert log writes its entries to; a base, so
+// that it is there before the alert log is made and after it is gone.
+struct CTestEventLogHolder {
+    CFakeEventLog eventLog;
+};
+
+class CTestAlertLog : private CTestEventLogHolder, public CXMLAlertLog {
 public:
-    CTestAlertLog() : CXMLAlertLog(Workers::NotStarted) {}
+    CTestAlertLog() : CXMLAlertLog(Workers::NotStarted, eventLog) {}
+
+    CFakeEventLog& EventLog() { return eventLog; }
 
     // When set, a post goes to this answer instead of the server and its
     // document is kept in posted.
     std::function<uint32_t(const std::wstring&)> answer;
     std::vector<std::wstring> posted;
+    // When set, the flush writes its cache files through recording doubles.
+    CRecordingFile::CJournal* journal = nullptr;
 
     uint32_t PostAlertDocument(const std::wstring& text) override;
+
+protected:
+    std::unique_ptr<kx::platform::CExclusiveFile> NewFileObject() override;
 };
 
 // The items that tests/data/alertlog/make_golden.py writes.

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "AlertLogTestSupport.h"
+#include "AllocationLimit.h"
 #include "BaseClasses/LogData.h"
 #include "TempDirectory.h"
 #include "TestData.h"
@@ -169,6 +170,30 @@ TEST_F(CacheSweepTest, FailedPostKeepsEachFileAndLogsOncePerFile) {
     EXPECT_EQ(CountInDiagnosticLog(folder_.Path(), kConnectionMessage), 5);
     answer_ = 0;
     log_->SendCacheFiles();
+    EXPECT_TRUE(CacheFilesIn(folder_.Path()).empty());
+}
+
+// A file that cannot be made into a document (here memory runs out for one of
+// its texts) is passed over and kept: the files behind it still go, and it
+// goes with a later sweep that can build it.
+TEST_F(CacheSweepTest, FileThatCannotBeMadeIntoADocumentIsPassedOverAndKept) {
+    CCacheFileWriter writer;
+    writer.WriteUInt32(1);
+    MakeItem(L"large", 600 * 1024)->WriteItem(writer);
+    WriteFileBytes(folder_.Path() / "KX_1.tmp", writer.Bytes());
+    CacheFile(L"KX_2.tmp", L"behind");
+    {
+        const CAllocationLimit limit(1024 * 1024);
+        log_->SendCacheFiles();
+    }
+    ASSERT_EQ(log_->posted.size(), 1u);
+    EXPECT_EQ(ActionTextsOf(log_->posted[0]), (std::vector<std::wstring>{L"behind"}));
+    EXPECT_TRUE(Exists(L"KX_1.tmp"));
+    EXPECT_FALSE(Exists(L"KX_2.tmp"));
+    EXPECT_EQ(CountInDiagnosticLog(folder_.Path(), "could not be made into an alert document"), 1);
+    log_->SendCacheFiles();
+    ASSERT_EQ(log_->posted.size(), 2u);
+    EXPECT_EQ(ActionTextsOf(log_->posted[1]), (std::vector<std::wstring>{L"large"}));
     EXPECT_TRUE(CacheFilesIn(folder_.Path()).empty());
 }
 

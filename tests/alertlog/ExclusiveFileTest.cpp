@@ -1,10 +1,9 @@
-// The files port under the cache files: unique names, exclusive opens and the
+// The files port under the cache files: new files, exclusive opens and the
 // listing, on the platform's real file system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <set>
 #include <string>
 
 #include "TempDirectory.h"
@@ -16,19 +15,6 @@ namespace {
 using kx::platform::CExclusiveFile;
 using kx::platform::ExclusiveAccess;
 
-bool IsCacheFileName(const std::wstring& name) {
-    if (name.size() < 8 || name.size() > 11 || name.substr(0, 3) != L"KX_" ||
-        kx::ToLower(name.substr(name.size() - 4)) != L".tmp")
-        return false;
-    for (std::size_t i = 3; i + 4 < name.size(); ++i)
-        if (kx::DigitValue(name[i], 16) < 0) return false;
-    return true;
-}
-
-std::wstring NameOf(const std::wstring& path) {
-    return path.substr(path.find_last_of(L"\\/") + 1);
-}
-
 class ExclusiveFileTest : public ::testing::Test {
 protected:
     std::vector<kx::platform::FoundFile> Find(const std::wstring& pattern) {
@@ -39,31 +25,16 @@ protected:
     CTempDirectory folder_;
 };
 
-TEST_F(ExclusiveFileTest, UniqueFilesAreNewEmptyAndNamedLikeTempFiles) {
-    std::set<std::wstring> names;
-    for (int i = 0; i < 20; ++i) {
-        const std::wstring path = kx::platform::CreateUniqueFile(folder_.WidePath(), L"KX_");
-        ASSERT_FALSE(path.empty());
-        EXPECT_TRUE(IsCacheFileName(NameOf(path))) << kx::WideToUtf8(path);
-        EXPECT_EQ(std::filesystem::file_size(folder_.Path() / kx::WideToUtf8(NameOf(path))), 0u);
-        names.insert(NameOf(path));
-    }
-    EXPECT_EQ(names.size(), 20u);
-}
-
-TEST_F(ExclusiveFileTest, UniqueFileInAMissingFolderFails) {
-    EXPECT_TRUE(kx::platform::CreateUniqueFile(folder_.Join(L"missing"), L"KX_").empty());
-}
-
 TEST_F(ExclusiveFileTest, SecondExclusiveOpenFailsWithASharingViolation) {
     const std::wstring path = folder_.Join(L"KX_1.tmp");
     CExclusiveFile first;
-    ASSERT_EQ(first.Open(path, ExclusiveAccess::CreateForWriting), 0u);
-    ASSERT_EQ(first.Write("abcd", 4), 0u);
+    ASSERT_EQ(first.Open(path, ExclusiveAccess::CreateNew), 0u);
     CExclusiveFile second;
+    EXPECT_EQ(second.Open(path, ExclusiveAccess::OpenForReadWrite), 32u) << "held while empty";
+    ASSERT_EQ(first.Write("abcd", 4), 0u);
     EXPECT_EQ(second.Open(path, ExclusiveAccess::OpenForReadWrite), 32u);
     // A writer that loses the race destroys nothing of the holder's.
-    EXPECT_EQ(second.Open(path, ExclusiveAccess::CreateForWriting), 32u);
+    EXPECT_EQ(second.Open(path, ExclusiveAccess::CreateNew), 80u);
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(first.FlushToDevice(), 0u);
     EXPECT_EQ(first.Close(), 0u);
@@ -79,15 +50,13 @@ TEST_F(ExclusiveFileTest, SecondExclusiveOpenFailsWithASharingViolation) {
     EXPECT_EQ(read, 0u);
 }
 
-TEST_F(ExclusiveFileTest, CreateForWritingTruncatesAndOpenNeedsAnExistingFile) {
+TEST_F(ExclusiveFileTest, NewFileNeverReplacesOneAndOpenNeedsAnExistingFile) {
     const std::wstring path = folder_.Join(L"KX_2.tmp");
     CExclusiveFile file;
     EXPECT_EQ(file.Open(path, ExclusiveAccess::OpenForReadWrite), 2u);
     WriteFileBytes(folder_.Path() / "KX_2.tmp", "old content");
-    ASSERT_EQ(file.Open(path, ExclusiveAccess::CreateForWriting), 0u);
-    uint64_t size = 1;
-    EXPECT_EQ(file.GetSize(&size), 0u);
-    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(file.Open(path, ExclusiveAccess::CreateNew), 80u);
+    EXPECT_EQ(ReadFileBytes(folder_.Path() / "KX_2.tmp"), "old content");
 }
 
 TEST_F(ExclusiveFileTest, ListingMatchesThePatternIgnoringCaseWithSizesAndTimes) {

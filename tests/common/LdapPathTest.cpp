@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Guid.h"
+#include "common/LdapEscape.h"
 #include "common/LdapPath.h"
 
 namespace {
@@ -79,6 +80,43 @@ TEST(LdapPath, MalformedPathsAreRefusedAndChangeNothing) {
     std::wstring element;
     EXPECT_NE(path.GetElement(1, element), 0u);
     EXPECT_NE(path.GetElement(-1, element), 0u);
+}
+
+TEST(LdapPath, AnEscapedSlashBelongsToTheName) {
+    CLdapPath path;
+    ASSERT_EQ(path.Set(L"LDAP://dc1/CN=Ops\\/Admins,OU=Dev\\/Ops,DC=x", PathSetType::Full), 0u);
+    EXPECT_EQ(path.Server(), L"dc1");
+    EXPECT_EQ(path.Dn(), L"CN=Ops/Admins,OU=Dev/Ops,DC=x") << "the directory's own spelling";
+    EXPECT_EQ(Retrieved(path, PathFormat::X500Dn), L"CN=Ops\\/Admins,OU=Dev\\/Ops,DC=x");
+    ASSERT_EQ(path.Set(L"LDAP://CN=a\\/b,DC=x", PathSetType::Full), 0u);
+    EXPECT_EQ(path.Server(), L"");
+    EXPECT_EQ(path.Dn(), L"CN=a/b,DC=x");
+}
+
+// Record strings on their way into filters and paths.
+TEST(LdapEscape, RecordTextStaysOneValueOrOneName) {
+    EXPECT_EQ(kx::EscapeLdapFilterValue(L"*)(objectCategory=person"),
+              L"\\2a\\29\\28objectCategory=person");
+    EXPECT_EQ(kx::EscapeLdapFilterValue(std::wstring(L"a\\b\0c", 5)), L"a\\5cb\\00c");
+    EXPECT_EQ(kx::EscapeLdapFilterValue(L"groupPolicyContainer"), L"groupPolicyContainer");
+
+    for (const wchar_t* dn :
+         {L"CN=Jane Doe,OU=Sales,DC=example,DC=test", L"CN=Doe\\, Jane,DC=x",
+          L"CN=Leaver\\0ADEL:06ff356c-8e52-4d12-a459-6d587cdced4d,CN=Deleted Objects,DC=x",
+          L"CN=Ops/Admins,OU=Dev/Ops,DC=x", L"CN=a+UID=b,DC=x", L"2.5.4.3=x,dc=y",
+          L"CN=\\#1\\ ,DC=x", L"CN=#04024869,DC=x", L"CN=,DC=x", L"CN=J\u00fcrgen,DC=x",
+          L"CN=a=b\\=c,DC=x", L"CN={5B0E6A52-2F7A-4A3E-9C1D-7E3B2A9C4D10},CN=Policies,DC=x",
+          L"msDS-x=1"})
+        EXPECT_TRUE(kx::IsDistinguishedName(dn)) << dn;
+    for (const wchar_t* text :
+         {L"", L"RootDSE", L"<GUID=72ea3bb6-7116-49ea-a363-c630522c8357>",
+          L"<WKGUID=18e2ea80684f11d2b9aa00c04f79f805,DC=x>", L"DC=x,", L"CN=a,,DC=x", L"not a name",
+          L"CN=a\\", L"CN=a\\q,DC=x", L"CN= a,DC=x", L"CN=a ,DC=x", L"CN=a\"b,DC=x", L"CN=a;b,DC=x",
+          L"CN=<a>,DC=x", L"C N=x", L"1..2=x", L"CN=#zz", L"evil.example/CN=x,DC=y", L"-CN=x"})
+        EXPECT_FALSE(kx::IsDistinguishedName(text)) << text;
+
+    EXPECT_EQ(kx::EscapeAdsPathComponent(L"CN=a/b\\,c,DC=x"), L"CN=a\\/b\\,c,DC=x");
+    EXPECT_EQ(kx::UnescapeAdsPathComponent(L"CN=a\\/b\\,c,DC=x"), L"CN=a/b\\,c,DC=x");
 }
 
 TEST(Guid, RegistryTextRoundTripsThroughTheBytesInMemory) {

@@ -56,6 +56,8 @@ TEST_F(SettingsTest, DefaultsOnAFreshMachineAndBothKeysCreated) {
     EXPECT_EQ(GetLoggingLevel(), 3u);
     EXPECT_EQ(GetLastEventLogRecordNumber(), 0u);
     EXPECT_EQ(GetEDVersion(), L"");
+    EXPECT_EQ(GetKFSUseHttps(), 0u);  // plain HTTP, as before the switch existed
+    EXPECT_EQ(GetKFSCACertificates(), L"");
     EXPECT_TRUE(KeyExists(kPolicySettingsKey));
     EXPECT_TRUE(KeyExists(kProductSettingsKey));
     uint32_t type = 0;

@@ -106,3 +106,7 @@ uint32_t CDirectoryProbe::EncodeBinaryData(const std::vector<uint8_t>& bytes, st
     for (uint8_t byte : bytes) text += kx::Format(L"\\%02x", byte);
     return 0;
 }
+
+std::wstring CDirectoryProbe::DescribeBindFailure(const std::wstring& target, uint32_t code) {
+    return platform_.DescribeBindFailure(target, code);
+}

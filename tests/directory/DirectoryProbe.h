@@ -27,6 +27,7 @@ public:
     uint32_t GetPrimaryDomainController(const std::wstring& domain,
                                         std::wstring& controller) override;
     uint32_t EncodeBinaryData(const std::vector<uint8_t>& bytes, std::wstring& text) override;
+    std::wstring DescribeBindFailure(const std::wstring& target, uint32_t code) override;
 
 private:
     kx::platform::IDirectory& platform_;

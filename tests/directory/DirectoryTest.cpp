@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "BaseClasses/ADsPathname.h"
 #include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/EventLogRecord.h"
+#include "BaseClasses/LogData.h"
 #include "BaseClasses/LookupCache.h"
 #include "DirectoryProbe.h"
 #include "RegistrySandbox.h"
@@ -19,6 +22,7 @@
 #include "config/RegistryKey.h"
 #include "platform/Com.h"
 #include "platform/Directory.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -52,16 +56,41 @@ protected:
         if (facts_.Available()) kx::platform::ComUninitialize();
     }
 
-    // A simple bind for a server name (Linux: the machine registry).
+    // A simple bind for a server name (Linux: the machine registry), after
+    // StartTLS with the fixture's certificate authority unless said otherwise.
     void Configure(const std::wstring& server, const std::wstring& uri,
-                   const std::wstring& passwordFile) {
+                   const std::wstring& passwordFile, bool startTls = true,
+                   const std::wstring& authorities = L"") {
         CRegistryKey key;
-        key.SetRoot(kx::platform::kHkeyLocalMachine);
-        ASSERT_TRUE(key.Open(kServers + server, true));
+        OpenServerKey(key, server);
         key.WriteString(L"Uri", uri);
         key.WriteString(L"Authentication", L"Simple");
         key.WriteString(L"User", facts_["user"]);
         key.WriteString(L"PasswordFile", passwordFile);
+        key.WriteDword(L"StartTLS", startTls ? 1 : 0);
+        key.WriteString(L"CACertificates", authorities.empty() ? facts_["tls.ca"] : authorities);
+    }
+    void ConfigureGssapi(const std::wstring& server, const std::wstring& keytab) {
+        CRegistryKey key;
+        OpenServerKey(key, server);
+        key.WriteString(L"Uri", facts_["uri"]);
+        key.WriteString(L"Authentication", L"GSSAPI");
+        key.WriteString(L"Keytab", keytab);
+    }
+    static void OpenServerKey(CRegistryKey& key, const std::wstring& server) {
+        key.SetRoot(kx::platform::kHkeyLocalMachine);
+        EXPECT_TRUE(key.Open(kServers + server, true));
+    }
+
+    // The diagnostic log of what runs, at the default threshold.
+    std::string LoggedWhile(const std::function<void()>& run) {
+        CTempDirectory folder;
+        kx::platform::SetExecutablePathForTesting(folder.Join(L"KXWkstnSvc.exe"));
+        EXPECT_TRUE(InitDiagnosticLog(kLogWarning));
+        run();
+        CloseDiagnosticLog();
+        kx::platform::SetExecutablePathForTesting(L"");
+        return ReadFileBytes(folder.Path() / "BWAgentSvc.log");
     }
 
     std::wstring Answer(const std::string& key, const std::wstring& name) {
@@ -97,6 +126,34 @@ TEST_F(DirectoryTest, ThreeSecondsAwayTheChangeTimeFindsIt) {
     EXPECT_EQ(probe_.Requests() - before, 7) << "one bind and six searches";
 }
 
+// Record strings are data: a class that would widen the filter finds
+// nothing, and names with "/" (the ADsPath's separator) or an escaped comma
+// are found, named and cut to their parent as they are.
+TEST_F(DirectoryTest, HostileClassesAndNamesStayData) {
+    const std::wstring base = facts_["base"];
+    const int64_t created = facts_.Time("jane.created");
+    ASSERT_EQ(cache_.FindCreatedObject(server_, base, L"person", created),
+              Answer("jane", facts_["jane.dn"]));
+    EXPECT_EQ(cache_.FindCreatedObject(server_, base, L"*)(objectCategory=person", created), L"");
+    EXPECT_EQ(cache_.FindCreatedObject(server_, base, L"*", created), L"");
+
+    const std::wstring ops = facts_["ops.dn"];
+    ASSERT_EQ(ops, L"CN=Ops/Admins\\, Night,OU=Dev/Ops," + base);
+    EXPECT_EQ(cache_.FindCreatedObject(server_, L"OU=Dev/Ops," + base, L"group",
+                                       facts_.Time("ops.created")),
+              Answer("ops", ops));
+    CADsPathname path;
+    EXPECT_EQ(path.ParentOf(ops), L"OU=Dev/Ops," + base);
+#ifndef _WIN32
+    EXPECT_EQ(
+        cache_.FindDeletedObject(server_, L"*)(objectclass=user", facts_.Time("leaver.changed")),
+        L"");
+    EXPECT_EQ(cache_.GetDisplayName(server_, ops), ops + L" " + facts_["ops.name"]);
+    EXPECT_EQ(cache_.GetDisplayName(server_, L"LDAP://" + ops),
+              L"LDAP://" + ops + L" " + facts_["ops.name"]);
+#endif
+}
+
 TEST_F(DirectoryTest, NamingContextsOfTheRootDse) {
     EXPECT_EQ(cache_.GetDefaultNamingContext(server_), facts_["base"]);
     EXPECT_EQ(cache_.GetConfigurationNamingContext(server_), L"CN=Configuration," + facts_["base"]);
@@ -127,6 +184,26 @@ TEST_F(DirectoryTest, WithoutTheNameCallsGuidsNameThemselves) {
     EXPECT_EQ(cache_.GuidToName(server_, kMemberAttribute), kMemberAttribute);
     EXPECT_EQ(cache_.SidToDn(server_, facts_["jane.sid"]), L"");
     EXPECT_EQ(cache_.GetDisplayName(server_, facts_["gpo.dn"]), facts_["gpo.dn"]);
+}
+
+// What an administrator reads when the directory refuses the bind: the
+// path, the bind and the system's reason, once per hold-off period.
+TEST_F(DirectoryTest, AFailedBindSaysWhereHowAndWhy) {
+    kx::platform::SetDirectoryCredentialsForTesting(facts_["user"], L"not the password");
+    const std::string log = LoggedWhile([this] {
+        for (int call = 0; call < 3; ++call)
+            EXPECT_EQ(cache_.FindCreatedObject(server_, facts_["base"], L"person",
+                                               facts_.Time("jane.created")),
+                      L"");
+    });
+    const std::string refused =
+        "**Warning:  The directory of 127.0.0.1 cannot be reached or bound: LDAP://127.0.0.1/" +
+        kx::WideToUtf8(facts_["base"]) + " (simple bind as " + kx::WideToUtf8(facts_["user"]) +
+        "): ";
+    const std::size_t at = log.find(refused);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find("cannot be reached or bound", at + refused.size()), std::string::npos)
+        << log;
 }
 
 #else
@@ -223,6 +300,86 @@ TEST_F(DirectoryTest, APasswordFileOthersCanReadIsNotUsed) {
         open, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
     Configure(L"careless", facts_["uri"], open.wstring());
     EXPECT_EQ(cache_.GetDefaultNamingContext(L"careless"), L"");
+}
+
+// The certificate is checked against the configured authorities and the
+// name in the URI, with StartTLS and with ldaps alike.
+TEST_F(DirectoryTest, TlsTrustsOnlyTheConfiguredAuthorityForTheNamedHost) {
+    const std::wstring base = facts_["base"];
+    EXPECT_EQ(cache_.GetDefaultNamingContext(server_), base) << "StartTLS, the fixture's CA";
+    Configure(L"ldaps", L"ldaps://127.0.0.1", facts_["passwordFile"], false);
+    EXPECT_EQ(cache_.GetDefaultNamingContext(L"ldaps"), base);
+
+    Configure(L"stranger", facts_["uri"], facts_["passwordFile"], true, facts_["tls.otherCa"]);
+    Configure(L"strangerldaps", L"ldaps://127.0.0.1", facts_["passwordFile"], false,
+              facts_["tls.otherCa"]);
+    Configure(L"misnamed", L"ldaps://localhost", facts_["passwordFile"], false);
+    const std::string log = LoggedWhile([this] {
+        EXPECT_EQ(cache_.GetDefaultNamingContext(L"stranger"), L"");
+        EXPECT_EQ(cache_.GetDefaultNamingContext(L"strangerldaps"), L"");
+        EXPECT_EQ(cache_.GetDefaultNamingContext(L"misnamed"), L"");
+    });
+    const std::string authorities = kx::WideToUtf8(facts_["tls.otherCa"]);
+    EXPECT_NE(log.find("The directory of stranger cannot be reached or bound: ldap://127.0.0.1 "
+                       "(simple bind as Administrator@example.test, StartTLS, certificate "
+                       "authorities of " +
+                       authorities + "): "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("The directory of misnamed cannot be reached or bound: ldaps://localhost"),
+              std::string::npos)
+        << log;
+}
+
+// Each server's keytab is its own, and the process environment stays as it
+// was: a keytab that is missing fails alone and says so.
+TEST_F(DirectoryTest, GssapiBindsWithEachServersOwnKeytab) {
+    ASSERT_NE(facts_["keytab.wks01"], L"") << "the example domain's workstation keytab";
+    ConfigureGssapi(L"nokeytab", L"/nonexistent/krb5.keytab");
+    ConfigureGssapi(L"wks01", facts_["keytab.wks01"]);
+    ConfigureGssapi(L"svc", facts_["keytab.svc"]);
+    const std::string log = LoggedWhile([this] {
+        EXPECT_EQ(cache_.GetDefaultNamingContext(L"nokeytab"), L"");
+        EXPECT_EQ(cache_.SidToDn(L"wks01", facts_["jane.sid"]), facts_["jane.dn"]);
+        EXPECT_EQ(cache_.SidToDn(L"svc", facts_["jane.sid"]), facts_["jane.dn"]);
+    });
+    EXPECT_EQ(std::getenv("KRB5_CLIENT_KTNAME"), nullptr);
+    EXPECT_NE(log.find("The directory of nokeytab cannot be reached or bound: ldap://127.0.0.1 "
+                       "(GSSAPI bind with the keytab /nonexistent/krb5.keytab): "),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("The directory of wks01"), std::string::npos) << log;
+}
+
+// What an administrator reads when the directory refuses: server, URI, bind
+// method and reason, once per hold-off period however many lookups fail,
+// and the key that was looked for when the server name has none.
+TEST_F(DirectoryTest, AFailedBindSaysWhereHowAndWhy) {
+    CTempDirectory folder;
+    const std::filesystem::path wrong = folder.Path() / "wrong-password";
+    std::ofstream(wrong) << "not the password\n";
+    std::filesystem::permissions(wrong, std::filesystem::perms::owner_read);
+    Configure(L"refusing", facts_["uri"], wrong.wstring());
+    const std::string log = LoggedWhile([this] {
+        for (int call = 0; call < 3; ++call) cache_.GetDefaultNamingContext(L"refusing");
+        EXPECT_EQ(cache_.SidToDn(L"unconfigured", facts_["jane.sid"]), L"");
+    });
+    const std::string refused =
+        "**Warning:  The directory of refusing cannot be reached or bound: ldap://127.0.0.1 "
+        "(simple bind as Administrator@example.test, StartTLS, certificate authorities of " +
+        kx::WideToUtf8(facts_["tls.ca"]) + "): Invalid credentials: ";
+    const std::size_t at = log.find(refused);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find("The directory of refusing", at + refused.size()), std::string::npos) << log;
+    EXPECT_NE(log.find("The directory of unconfigured cannot be reached or bound: "
+                       "ldap://unconfigured (GSSAPI bind with the keytab /etc/krb5.keytab): "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("; there is no registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenwick "
+                       "Corporation\\Korvex\\Directory\\Servers\\unconfigured, so its "
+                       "defaults were used"),
+              std::string::npos)
+        << log;
 }
 
 // A 4662 (an operation on a directory object) as Windows writes it: the

@@ -157,6 +157,25 @@ TEST_F(HttpRequestTest, AResponseTooLargeIsNotFetchedAgain) {
     EXPECT_EQ(journal_.attempts.size(), 1u);
 }
 
+// The same server shows the same certificate again; a failed handshake may
+// have been the network's, so it is tried again, and keeps its code too.
+TEST_F(HttpRequestTest, ARefusedCertificateIsNotTriedAgainAndKeepsItsCode) {
+    Script({Failure(kx::platform::kErrorWinHttpSecureCertNameInvalid), Answer("never asked")});
+    CHttpRequest refused(L"https://server/x");
+    refused.SetTrustedCertificates("-----BEGIN CERTIFICATE-----");
+    EXPECT_FALSE(refused.SendRequest(L"GET", false));
+    EXPECT_EQ(refused.GetLastErrorCode(), kx::platform::kErrorWinHttpSecureCertNameInvalid);
+    EXPECT_EQ(journal_.attempts.size(), 1u);
+    EXPECT_EQ(journal_.targets.back().trustedCertificates, "-----BEGIN CERTIFICATE-----");
+
+    Script({Failure(kx::platform::kErrorWinHttpSecureChannelError)});
+    CHttpRequest handshake(L"https://server/x");
+    EXPECT_FALSE(handshake.SendRequest(L"GET", false));
+    EXPECT_EQ(handshake.GetLastErrorCode(), kx::platform::kErrorWinHttpSecureChannelError);
+    EXPECT_EQ(journal_.attempts.size(), 4u);
+    EXPECT_EQ(journal_.targets.back().trustedCertificates, "");
+}
+
 TEST_F(HttpRequestTest, ErrorStatusCountsAsReceived) {
     Script({Answer("<html><body>Server Error</body></html>", L"text/html", L"500")});
     CHttpRequest request(L"http://server/EventPost");

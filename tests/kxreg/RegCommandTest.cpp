@@ -108,6 +108,8 @@ TEST_F(RegCommandTest, PolicySetsWhatTheAgentReads) {
     EXPECT_EQ(shown,
               L"KFSServer                    kfs.example.com\n"
               L"KFSPort                      8080\n"
+              L"KFSUseHttps                  0 (http)\n"
+              L"KFSCACertificates            (the system's trusted roots)\n"
               L"EnableWorkstationAuditAgent  1 (reporting on)\n"
               L"LoggingLevel                 3\n"
               L"WSLastEventLogRecordNumber   0\n"
@@ -116,6 +118,33 @@ TEST_F(RegCommandTest, PolicySetsWhatTheAgentReads) {
     EXPECT_EQ(GetEnableWorkstationAuditAgent(), 0u);
     EXPECT_EQ(GetKFSServer(), L"kfs.example.com");
     EXPECT_NE(Run({L"policy", L"/enable", L"/disable"}).find(L"not both"), std::wstring::npos);
+}
+
+// The file is stored by its absolute path, as Group Policy would store it,
+// and only when it holds a certificate.
+TEST_F(RegCommandTest, PolicyTurnsOnHttpsWithTheCertificateAuthoritiesOfAFile) {
+    CTempDirectory folder;
+    WriteFileBytes(folder.Path() / "ca.pem",
+                   "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+    WriteFileBytes(folder.Path() / "empty.pem", "");
+    std::wstring shown = Run({L"policy", L"/https", L"/ca", folder.Join(L"ca.pem")});
+    EXPECT_EQ(GetKFSUseHttps(), 1u);
+    EXPECT_EQ(GetKFSCACertificates(), folder.Join(L"ca.pem"));
+    EXPECT_NE(shown.find(L"KFSUseHttps                  1 (https)\n"), std::wstring::npos);
+    EXPECT_NE(shown.find(L"KFSCACertificates            " + folder.Join(L"ca.pem") + L"\n"),
+              std::wstring::npos)
+        << kx::WideToUtf8(shown);
+
+    std::wstring refused = Run({L"policy", L"/ca", folder.Join(L"empty.pem")});
+    EXPECT_NE(refused.find(L"holds no certificate"), std::wstring::npos);
+    EXPECT_NE(Run({L"policy", L"/ca", folder.Join(L"missing.pem")}).find(L"(2)"),
+              std::wstring::npos);
+    EXPECT_EQ(GetKFSCACertificates(), folder.Join(L"ca.pem"));
+    EXPECT_NE(Run({L"policy", L"/https", L"/http"}).find(L"not both"), std::wstring::npos);
+
+    Run({L"policy", L"/http", L"/ca", L""});
+    EXPECT_EQ(GetKFSUseHttps(), 0u);
+    EXPECT_EQ(GetKFSCACertificates(), L"");
 }
 
 TEST_F(RegCommandTest, MistakesAreRefusedWithAReason) {

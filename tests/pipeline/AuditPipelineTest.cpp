@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "FakeEventLog.h"
+#include "RecordingFile.h"
 #include "ReferenceServer.h"
 #include "RegistrySandbox.h"
 #include "TempDirectory.h"
@@ -38,10 +39,26 @@ public:
     uint32_t PostAlertDocument(const std::wstring&) override { return 12029; }
 };
 
+// The same, writing its cache files through recording doubles.
+class CRecordedAlertLog : public CHeldAlertLog {
+public:
+    explicit CRecordedAlertLog(CRecordingFile::CJournal& journal) : journal_(journal) {}
+
+protected:
+    std::unique_ptr<kx::platform::CExclusiveFile> NewFileObject() override {
+        return std::make_unique<CRecordingFile>(journal_);
+    }
+
+private:
+    CRecordingFile::CJournal& journal_;
+};
+
 class CTestPipeline : public CAuditPipeline {
 public:
     CTestPipeline(kx::platform::IEventLog& log, bool beginCollecting)
         : CAuditPipeline(std::make_unique<CHeldAlertLog>(), log, beginCollecting) {}
+    CTestPipeline(kx::platform::IEventLog& log, std::unique_ptr<CXMLAlertLog> alertLog)
+        : CAuditPipeline(std::move(alertLog), log, false) {}
     using CAuditPipeline::AlertLog;
     using CAuditPipeline::Definitions;
 };
@@ -286,6 +303,32 @@ TEST_F(AuditPipelineTest, ACandidateIsKeptOnceItsAlertIsSafeOtherRecordsEveryTen
     EXPECT_EQ(StoredPosition(), 103u) << "the ten-second save stays before the alert";
     pipeline->AlertLog().FlushToCache();
     EXPECT_EQ(StoredPosition(), 106u) << "the flush moved it past the alert";
+}
+
+// While its cache file is made, written and flushed to the device, the alert
+// stays held and the position stays before its record; both move on only
+// once the file is on the device.
+TEST_F(AuditPipelineTest, ThePositionPassesAnAlertOnlyOnceItsFileIsOnTheDevice) {
+    using Operation = CRecordingFile::Operation;
+    CRecordingFile::CJournal journal;
+    CTestPipeline pipeline(log_, std::make_unique<CRecordedAlertLog>(journal));
+    ASSERT_EQ(pipeline.Definitions().IsCandidateEvent(kSelected), 1);
+    pipeline.ProcessEventRecord(Record(20, kSelected));
+    pipeline.ProcessEventRecord(Record(21, kOther));
+    std::vector<uint32_t> positions;
+    std::vector<uint64_t> held;
+    journal.before = [&](Operation, const std::wstring&) {
+        positions.push_back(StoredPosition());
+        held.push_back(pipeline.AlertLog().GetHeldItems().oldestHeld);
+    };
+    pipeline.AlertLog().FlushToCache();
+    EXPECT_EQ(journal.operations,
+              (std::vector<Operation>{Operation::Open, Operation::Write, Operation::FlushToDevice,
+                                      Operation::Close}));
+    EXPECT_EQ(positions, std::vector<uint32_t>(4, 19u));
+    EXPECT_EQ(held, std::vector<uint64_t>(4, 1u));
+    EXPECT_EQ(StoredPosition(), 21u);
+    EXPECT_EQ(pipeline.AlertLog().GetHeldItems().oldestHeld, 0u);
 }
 
 TEST_F(AuditPipelineTest, AnAlertThatCannotReachTheDiskHoldsThePositionAndADroppedOneForGood) {

@@ -1,12 +1,15 @@
 // What only the Linux stand-ins do: Windows paths of message files under the
-// machine root, SID spellings Windows refuses, and the seam where the local
-// accounts table plugs in.
+// machine root, SID spellings Windows refuses, the seam where the local
+// accounts table plugs in, and the directory's password file.
 
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "RegistrySandbox.h"
@@ -19,6 +22,7 @@
 #include "platform/MachineRoot.h"
 #include "platform/MessageResources.h"
 #include "platform/Process.h"
+#include "platform/posix/LdapSettings.h"
 #include "platform/posix/LocalAccounts.h"
 
 namespace {
@@ -182,6 +186,35 @@ TEST(RegistryAccountTable, AccountsKeptInTheMachineRegistryResolve) {
     ConvertStringToSid(L"S-1-5-18", sid);
     ASSERT_EQ(LookupAccountBySid(L"", sid, account), 0u);
     EXPECT_EQ(account.name, L"SYSTEM");
+}
+
+// The file read is the file checked: a link to a good file is refused as a
+// link, and a FIFO fails the check instead of blocking the reader.
+TEST(LdapPasswordFile, OnlyARegularFileOfTheAgentsOwnIsRead) {
+    CTempDirectory folder;
+    const std::filesystem::path good = folder.Path() / "password";
+    std::ofstream(good) << "secret\r\nsecond line\n";
+    std::filesystem::permissions(good, std::filesystem::perms::owner_read);
+    std::string password;
+    std::string why;
+    EXPECT_EQ(ReadPasswordFile(good.string(), password, why), 0u) << why;
+    EXPECT_EQ(password, "secret");
+
+    const std::filesystem::path link = folder.Path() / "link";
+    std::filesystem::create_symlink(good, link);
+    EXPECT_EQ(ReadPasswordFile(link.string(), password, why), 5u);
+    EXPECT_EQ(password, "");
+    EXPECT_NE(why.find("is a symbolic link"), std::string::npos) << why;
+
+    const std::filesystem::path fifo = folder.Path() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ReadPasswordFile(fifo.string(), password, why), 5u);
+    EXPECT_NE(why.find("is not a regular file"), std::string::npos) << why;
+
+    std::filesystem::permissions(good, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(ReadPasswordFile(good.string(), password, why), 5u);
+    EXPECT_NE(why.find("is open to others than its owner"), std::string::npos) << why;
 }
 
 }  // namespace

@@ -122,6 +122,29 @@ bool CFakeServiceControl::ChangeDescription(platform::ServiceHandle, const wchar
     return true;
 }
 
+bool CFakeServiceControl::ChangeFailureActions(
+    platform::ServiceHandle, const platform::ServiceFailureActions& failureActions) {
+    Record("ChangeFailureActions", static_cast<uint32_t>(failureActions.actions.size()));
+    failureActions_ = failureActions;
+    return true;
+}
+
+bool CFakeServiceControl::ChangeFailureActionsFlag(platform::ServiceHandle,
+                                                   bool onNonCrashFailures) {
+    Record("ChangeFailureActionsFlag", onNonCrashFailures ? 1 : 0);
+    onNonCrashFailures_ = onNonCrashFailures;
+    return true;
+}
+
+bool CFakeServiceControl::QueryFailureActions(platform::ServiceHandle,
+                                              platform::ServiceFailureActions* failureActions,
+                                              bool* onNonCrashFailures) {
+    Record("QueryFailureActions", 0);
+    *failureActions = failureActions_;
+    *onNonCrashFailures = onNonCrashFailures_;
+    return true;
+}
+
 bool CFakeServiceControl::RunDispatcher(const platform::ServiceTableEntry* table) {
     Record("RunDispatcher", 0, table[0].serviceName);
     if (Fails("RunDispatcher")) return false;

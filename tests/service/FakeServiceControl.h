@@ -68,6 +68,13 @@ public:
     bool HasChangeServiceConfig2() override { return true; }
     bool ChangeDescription(kx::platform::ServiceHandle service,
                            const wchar_t* description) override;
+    bool ChangeFailureActions(kx::platform::ServiceHandle service,
+                              const kx::platform::ServiceFailureActions& failureActions) override;
+    bool ChangeFailureActionsFlag(kx::platform::ServiceHandle service,
+                                  bool onNonCrashFailures) override;
+    bool QueryFailureActions(kx::platform::ServiceHandle service,
+                             kx::platform::ServiceFailureActions* failureActions,
+                             bool* onNonCrashFailures) override;
     bool RunDispatcher(const kx::platform::ServiceTableEntry* table) override;
     bool HasRegisterServiceCtrlHandlerEx() override { return hasHandlerEx_; }
     kx::platform::ServiceStatusHandle RegisterHandlerEx(
@@ -99,6 +106,8 @@ private:
     std::vector<wchar_t> dependencies_;
     std::wstring binaryPath_;
     std::wstring description_;
+    kx::platform::ServiceFailureActions failureActions_;
+    bool onNonCrashFailures_ = false;
     std::vector<kx::platform::ServiceStatus> reports_;
     std::vector<std::wstring> messageBoxes_;
     kx::platform::ConsoleHandlerFunction consoleHandler_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <thread>
@@ -29,7 +30,8 @@ constexpr const wchar_t* kApplication =
 const std::wstring kSandboxKeys[] = {
     std::wstring(L"HKEY_LOCAL_MACHINE\\") + kApplication + L"\\Korvex Workstation Agent",
     std::wstring(L"HKEY_LOCAL_MACHINE\\") + kApplication + L"\\Korvex Test Source",
-    std::wstring(L"HKEY_LOCAL_MACHINE\\") + kApplication + L"\\Korvex Other Source"};
+    std::wstring(L"HKEY_LOCAL_MACHINE\\") + kApplication + L"\\Korvex Other Source",
+    std::wstring(L"HKEY_LOCAL_MACHINE\\") + kApplication + L"\\Korvex Agent"};
 
 // Records the agent's life instead of running it.
 class CObservedService : public CKXWkstnSvc {
@@ -141,6 +143,36 @@ TEST_F(KXWkstnSvcTest, ConstructionRegistersTheSourceWithTheMessageFileBesideThe
     const std::wstring sourceKey = std::wstring(kApplication) + L"\\Korvex Workstation Agent";
     EXPECT_EQ(ReadString(sourceKey, L"EventMessageFile"), kMessageFile);
     EXPECT_TRUE(Contains(ReadSources(), L"Korvex Workstation Agent"));
+}
+
+// Wine keeps no failure actions (ChangeServiceConfig2W stores nothing, the
+// query fails with 124): what -install asks for is checked here.
+TEST_F(KXWkstnSvcTest, InstallSetsTheRecoveryWithTheStartRightARestartNeeds) {
+    CKXWkstnSvc service(control, log);
+    std::wstring message;
+    uint32_t error = 0;
+    ASSERT_TRUE(service.Install(message, error)) << kx::WideToUtf8(message);
+    std::vector<std::string> names;
+    for (const CFakeServiceControl::Call& call : control.Calls()) {
+        if (call.name == "CreateServiceEntry") {
+            EXPECT_EQ(call.access, 0x12u);
+        } else if (call.name == "ChangeFailureActionsFlag") {
+            EXPECT_EQ(call.access, 1u);
+        }
+        names.push_back(call.name);
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), "ChangeFailureActionsFlag"), names.end());
+    platform::ServiceFailureActions actions;
+    bool onNonCrashFailures = false;
+    ASSERT_TRUE(control.QueryFailureActions(nullptr, &actions, &onNonCrashFailures));
+    EXPECT_EQ(actions.resetPeriod, 86400u);
+    ASSERT_EQ(actions.actions.size(), 3u);
+    const uint32_t delays[] = {60000, 60000, 300000};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(actions.actions[i].type, platform::kActionRestart);
+        EXPECT_EQ(actions.actions[i].delay, delays[i]);
+    }
+    EXPECT_TRUE(onNonCrashFailures);
 }
 
 TEST_F(KXWkstnSvcTest, RunReportsRunningBeforeTheAgentStartsAndStopPendingAfterTheStop) {

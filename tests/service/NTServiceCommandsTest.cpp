@@ -150,7 +150,7 @@ TEST_F(CommandTest, InstallCreatesTheServiceWithItsIdentityAndClosesEverything) 
     EXPECT_EQ(c.loadOrderGroup, nullptr);
     EXPECT_EQ(c.serviceStartName, nullptr);
     EXPECT_EQ(c.password, nullptr);
-    EXPECT_EQ(control.CreationBinaryPath(), L"C:\\Agent\\KXWkstnSvc.exe");  // no quotes
+    EXPECT_EQ(control.CreationBinaryPath(), L"\"C:\\Agent\\KXWkstnSvc.exe\"");
     std::wstring deps(L"lanmanworkstation\0\0", 19);
     EXPECT_EQ(control.CreationDependencies(), std::vector<wchar_t>(deps.begin(), deps.end()));
     EXPECT_EQ(control.Description(), L"Description");

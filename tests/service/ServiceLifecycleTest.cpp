@@ -10,6 +10,7 @@
 #include "RegistrySandbox.h"
 #include "ServiceProgram.h"
 #include "platform/ServiceControl.h"
+#include "platform/WineDetection.h"
 #include "service/NTService.h"
 
 namespace platform = kx::platform;
@@ -43,6 +44,31 @@ std::vector<uint32_t> EventIds() {
 }
 #endif
 
+// Restarts after 60 s, 60 s and 5 minutes, the count reset after a day, and
+// an exit with an error counted as a failure.
+void ExpectRecovery() {
+    platform::ServiceFailureActions actions;
+    bool onNonCrashFailures = false;
+    uint32_t error = 0;
+    if (platform::IsRunningUnderWine()) {
+        // Wine 8 keeps no failure actions: the query fails with
+        // ERROR_INVALID_LEVEL (kx_test_service checks what -install asks for).
+        EXPECT_FALSE(QueryServiceRecovery(L"KXWkstnSvc", &actions, &onNonCrashFailures, &error));
+        EXPECT_EQ(error, 124u);
+        return;
+    }
+    ASSERT_TRUE(QueryServiceRecovery(L"KXWkstnSvc", &actions, &onNonCrashFailures, &error))
+        << error;
+    EXPECT_EQ(actions.resetPeriod, 86400u);
+    ASSERT_EQ(actions.actions.size(), 3u);
+    const uint32_t delays[] = {60000, 60000, 300000};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(actions.actions[i].type, platform::kActionRestart) << i;
+        EXPECT_EQ(actions.actions[i].delay, delays[i]) << i;
+    }
+    EXPECT_TRUE(onNonCrashFailures);
+}
+
 class ServiceLifecycleTest : public ::testing::Test {
 protected:
     void SetUp() override { RunServiceProgram("-uninstall -silent"); }
@@ -67,7 +93,8 @@ TEST_F(ServiceLifecycleTest, InstallStartControlStopUninstall) {
     ProgramResult install = RunServiceProgram("-install");
     ASSERT_EQ(install.exitCode, 0) << install.output;
     EXPECT_EQ(install.output, "");
-    EXPECT_EQ(ReadMachineValue(kServiceKey, L"ImagePath"), ServiceExecutablePath());
+    // Quoted: the folder's name has a blank.
+    EXPECT_EQ(ReadMachineValue(kServiceKey, L"ImagePath"), L"\"" + ServiceExecutablePath() + L"\"");
     EXPECT_EQ(ReadMachineValue(kServiceKey, L"Start"), L"2");
     EXPECT_EQ(ReadMachineValue(kServiceKey, L"Type"), L"272");  // 0x110
     EXPECT_EQ(ReadMachineValue(kServiceKey, L"DisplayName"), L"Korvex Workstation Agent");
@@ -79,6 +106,7 @@ TEST_F(ServiceLifecycleTest, InstallStartControlStopUninstall) {
     EXPECT_TRUE(ListHas(sources, L"Korvex Workstation Agent")) << sources;
     EXPECT_TRUE(ListHas(sources, L"Korvex Agent")) << sources;
     EXPECT_EQ(State(), platform::kServiceStopped);
+    ExpectRecovery();
 
     // Installing again fails at CreateService.
     ProgramResult again = RunServiceProgram("-install");

@@ -29,10 +29,11 @@ std::wstring MessageFile() {
 TEST(ServiceMessageFileTest, EveryReportedEventHasItsText) {
     platform::MessageModuleHandle module = platform::LoadMessageModule(MessageFile());
     ASSERT_NE(module, nullptr) << "error " << platform::GetLastErrorCode();
-    const uint32_t ids[] = {0x40000001, 0x40000002, 0x40000003, 0x40000004, 0x40000005, 0x40000006,
-                            0x4000000A, 0x40000011, 0x40000012, 0xC0000007, 0xC0000008, 0xC0000009,
-                            0xC000000B, 0xC000000C, 0xC000000D, 0xC000000E, 0xC000000F, 0xC0000010};
-    const std::wstring inserts[] = {L"INSERT-ONE", L"INSERT-TWO"};
+    const uint32_t ids[] = {0x40000001, 0x40000002, 0x40000003, 0x40000004, 0x40000005,
+                            0x40000006, 0x4000000A, 0x40000011, 0x40000012, 0xC0000007,
+                            0xC0000008, 0xC0000009, 0xC000000B, 0xC000000C, 0xC000000D,
+                            0xC000000E, 0xC000000F, 0xC0000010, 0xC0000013, 0xC0000014};
+    const std::wstring inserts[] = {L"INSERT-ONE", L"INSERT-TWO", L"INSERT-THREE"};
     for (uint32_t id : ids) {
         std::wstring text;
         ASSERT_EQ(

@@ -50,32 +50,34 @@ std::filesystem::path BuiltExecutable() {
 
 // The agent keeps its files next to its executable: each test process
 // installs a copy of its own, so that agents of tests running at the same
-// time never share them.
-const CTempDirectory& InstallationFolder() {
-    static CTempDirectory folder;
-    static const bool copied = [] {
+// time never share them. The folder's name has a blank, as "Program Files"
+// has, which the service's image path must survive.
+const std::filesystem::path& InstallationFolder() {
+    static CTempDirectory temporary;
+    static const std::filesystem::path folder = [] {
         const std::filesystem::path built = BuiltExecutable();
-        std::filesystem::copy_file(built, folder.Path() / built.filename());
+        const std::filesystem::path agent = temporary.Path() / "Korvex Agent";
+        std::filesystem::create_directory(agent);
+        std::filesystem::copy_file(built, agent / built.filename());
         std::filesystem::copy_file(built.parent_path() / "KXWkstnSvc.dll",
-                                   folder.Path() / "KXWkstnSvc.dll");
-        return true;
+                                   agent / "KXWkstnSvc.dll");
+        return agent;
     }();
-    (void)copied;
     return folder;
 }
 
 }  // namespace
 
 std::wstring ServiceExecutablePath() {
-    return InstallationFolder().Join(BuiltExecutable().filename().wstring());
+    return (InstallationFolder() / BuiltExecutable().filename()).wstring();
 }
 
 std::wstring ServiceFolder() {
-    return InstallationFolder().WidePath();
+    return InstallationFolder().wstring();
 }
 
 std::wstring ServiceMessageFilePath() {
-    return InstallationFolder().Join(L"KXWkstnSvc.dll");
+    return (InstallationFolder() / "KXWkstnSvc.dll").wstring();
 }
 
 int ExitCodeOf(uint32_t error) {
@@ -111,6 +113,20 @@ bool QueryServiceState(const std::wstring& name, platform::ServiceStatus* status
     platform::ServiceHandle service =
         manager ? control.OpenServiceEntry(manager, name.c_str(), 4) : nullptr;
     bool queried = service && control.QueryStatus(service, status);
+    *error = queried ? 0 : platform::GetLastErrorCode();
+    if (service) control.CloseServiceHandle(service);
+    if (manager) control.CloseServiceHandle(manager);
+    return queried;
+}
+
+bool QueryServiceRecovery(const std::wstring& name, platform::ServiceFailureActions* actions,
+                          bool* onNonCrashFailures, uint32_t* error) {
+    platform::IServiceControl& control = platform::GetServiceControl();
+    platform::ServiceHandle manager = control.OpenManager(nullptr, nullptr, 1);
+    platform::ServiceHandle service =
+        manager ? control.OpenServiceEntry(manager, name.c_str(), platform::kServiceQueryConfig)
+                : nullptr;
+    bool queried = service && control.QueryFailureActions(service, actions, onNonCrashFailures);
     *error = queried ? 0 : platform::GetLastErrorCode();
     if (service) control.CloseServiceHandle(service);
     if (manager) control.CloseServiceHandle(manager);

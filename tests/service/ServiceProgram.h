@@ -29,6 +29,9 @@ int ExitCodeOf(uint32_t error);
 // cannot be opened (the last error code in error).
 bool QueryServiceState(const std::wstring& name, kx::platform::ServiceStatus* status,
                        uint32_t* error);
+// The service's failure actions (QueryServiceConfig2W).
+bool QueryServiceRecovery(const std::wstring& name, kx::platform::ServiceFailureActions* actions,
+                          bool* onNonCrashFailures, uint32_t* error);
 // Sends a control to the service; 0 or the error.
 uint32_t ControlServiceByName(const std::wstring& name, uint32_t control);
 

@@ -190,3 +190,8 @@ uint32_t CFakeDirectory::EncodeBinaryData(const std::vector<uint8_t>& bytes, std
     for (uint8_t byte : bytes) text += kx::Format(L"\\%02x", byte);
     return 0;
 }
+
+std::wstring CFakeDirectory::DescribeBindFailure(const std::wstring&, uint32_t code) {
+    if (code == 0 || code == kx::platform::kDirectoryNoSuchObject) return L"";
+    return bindFailure;
+}

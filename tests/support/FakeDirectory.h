@@ -39,6 +39,8 @@ public:
     uint32_t encodeCode = 0;  // answer of EncodeBinaryData
     uint32_t objectCode = 0;  // answer of GetObject for paths without an object
     uint32_t namesCode = 0;   // answer of CrackName and MapSchemaGuid
+    // Answer of DescribeBindFailure for codes other than 0 and "no such object".
+    std::wstring bindFailure;
 
     const std::vector<std::wstring>& Requests() const { return requests_; }
     // The requests that begin with kind ("search", "open", ...).
@@ -55,6 +57,7 @@ public:
     uint32_t GetPrimaryDomainController(const std::wstring& domain,
                                         std::wstring& controller) override;
     uint32_t EncodeBinaryData(const std::vector<uint8_t>& bytes, std::wstring& text) override;
+    std::wstring DescribeBindFailure(const std::wstring& target, uint32_t code) override;
 
     // For the fake's own searches and name handles.
     void Note(const std::wstring& request) { requests_.push_back(request); }

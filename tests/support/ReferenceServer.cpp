@@ -122,6 +122,24 @@ bool CReferenceServer::SetFault(const std::wstring& mode, uint32_t delayMillisec
         std::string(), answer);
 }
 
+bool CReferenceServer::SetRedirect(uint32_t status, const std::wstring& location,
+                                   const std::wstring& path) {
+    std::string answer;
+    return Control(L"GET",
+                   kx::Format(L"/control/fault?mode=redirect&status=%u&location=%s&path=%s", status,
+                              EncodeQueryValue(location), EncodeQueryValue(path)),
+                   std::string(), answer);
+}
+
+bool CReferenceServer::SetCertificate(const std::string& certificateFile,
+                                      const std::string& keyFile) {
+    std::string answer;
+    return Control(L"GET",
+                   L"/control/tls?cert=" + EncodeQueryBytes(certificateFile) + L"&key=" +
+                       EncodeQueryBytes(keyFile),
+                   std::string(), answer);
+}
+
 bool CReferenceServer::SetConfigValue(const std::wstring& name, const std::wstring& value) {
     std::string answer;
     return Control(

@@ -47,6 +47,12 @@ public:
     bool SetFault(const std::wstring& mode, uint32_t delayMilliseconds = 0, uint32_t times = 0,
                   const std::wstring& path = L"");
     bool ClearFault() { return SetFault(L"none"); }
+    // Requests whose path starts with path are answered with a redirection
+    // (status, Location) until ClearFault.
+    bool SetRedirect(uint32_t status, const std::wstring& location, const std::wstring& path);
+    // The certificate (PEM files) that a server started with --tls shows to
+    // the connections that follow.
+    bool SetCertificate(const std::string& certificateFile, const std::string& keyFile);
     bool SetConfigValue(const std::wstring& name, const std::wstring& value);
     bool RemoveConfigValue(const std::wstring& name);
     // The configuration query for name is answered with exactly this text.

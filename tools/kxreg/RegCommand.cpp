@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/Format.h"
 #include "common/RegFile.h"
 #include "common/Text.h"
+#include "config/FoundationServiceRequest.h"
 #include "config/RegistryTransfer.h"
 #include "config/Settings.h"
 #include "platform/Files.h"
@@ -22,14 +24,17 @@ constexpr const wchar_t* kUsage =
     L"  kxreg delete KEY [/v NAME | /ve | /va] [/f]\n"
     L"  kxreg export KEY FILE [/y]\n"
     L"  kxreg import FILE\n"
-    L"  kxreg policy [/enable | /disable] [/server NAME] [/port PORT]\n"
+    L"  kxreg policy [/enable | /disable] [/server NAME] [/port PORT] [/https | /http]\n"
+    L"               [/ca FILE]\n"
     L"\n"
     L"KEY is ROOT\\SUBKEY with ROOT one of HKLM, HKCU, HKCR, HKU (or the full names).\n"
     L"TYPE is REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD,\n"
     L"REG_BINARY or REG_NONE. REG_DWORD and REG_QWORD data is decimal or 0x hex;\n"
     L"REG_BINARY and REG_NONE data is hex digits; REG_MULTI_SZ strings are separated\n"
     L"by \\0 unless /s gives another separator.\n"
-    L"policy sets the agent's policy values and shows the settings the agent uses.\n";
+    L"policy sets the agent's policy values and shows the settings the agent uses;\n"
+    L"/https makes it reach the server over HTTPS, /ca FILE trust only the certificate\n"
+    L"authorities of that PEM file (/ca \"\": the system's trusted roots).\n";
 
 constexpr const wchar_t* kSuccess = L"The operation completed successfully.\n";
 
@@ -430,11 +435,15 @@ int CRegCommand::Import(const std::vector<std::wstring>& args) {
 
 int CRegCommand::Policy(const std::vector<std::wstring>& args) {
     Options options;
-    if (!ParseOptions(args, {L"enable", L"disable"}, {L"server", L"port"}, 0, &options)) return 1;
+    if (!ParseOptions(args, {L"enable", L"disable", L"https", L"http"}, {L"server", L"port", L"ca"},
+                      0, &options)) {
+        return 1;
+    }
     if (options.Has(L"enable") && options.Has(L"disable")) {
         return Usage(L"Give /enable or /disable, not both.");
     }
-    std::vector<std::pair<std::wstring, std::pair<uint32_t, std::string>>> values;
+    PolicyValues values;
+    if (!ChannelValues(options, &values)) return 1;
     if (options.Has(L"enable") || options.Has(L"disable")) {
         values.push_back({L"EnableWorkstationAuditAgent",
                           {reg::kRegDword, kx::RegDwordData(options.Has(L"enable") ? 1 : 0)}});
@@ -459,14 +468,46 @@ int CRegCommand::Policy(const std::vector<std::wstring>& args) {
         if (status != 0) return Fail(status);
     }
     uint32_t enabled = GetEnableWorkstationAuditAgent();
+    uint32_t https = GetKFSUseHttps();
+    std::wstring authorities = GetKFSCACertificates();
+    if (authorities.empty()) authorities = L"(the system's trusted roots)";
+    if (IsPemText(authorities)) authorities = L"(PEM text)";
     output_ += kx::Format(
         L"KFSServer                    %s\n"
         L"KFSPort                      %s\n"
+        L"KFSUseHttps                  %u (%s)\n"
+        L"KFSCACertificates            %s\n"
         L"EnableWorkstationAuditAgent  %u (%s)\n"
         L"LoggingLevel                 %u\n"
         L"WSLastEventLogRecordNumber   %u\n"
         L"EDVersion                    %s\n",
-        GetKFSServer(), GetKFSPort(), enabled, enabled == 1 ? L"reporting on" : L"reporting off",
-        GetLoggingLevel(), GetLastEventLogRecordNumber(), GetEDVersion());
+        GetKFSServer(), GetKFSPort(), https, https == 1 ? L"https" : L"http", authorities, enabled,
+        enabled == 1 ? L"reporting on" : L"reporting off", GetLoggingLevel(),
+        GetLastEventLogRecordNumber(), GetEDVersion());
     return 0;
+}
+
+// /https, /http and /ca FILE. The file's absolute path is stored, as Group
+// Policy stores it, once it is known to hold a certificate.
+bool CRegCommand::ChannelValues(const Options& options, PolicyValues* values) {
+    if (options.Has(L"https") && options.Has(L"http")) {
+        return Reject(L"Give /https or /http, not both.");
+    }
+    if (options.Has(L"https") || options.Has(L"http")) {
+        values->push_back(
+            {L"KFSUseHttps", {reg::kRegDword, kx::RegDwordData(options.Has(L"https") ? 1 : 0)}});
+    }
+    if (!options.Has(L"ca")) return true;
+    std::wstring file = options.Get(L"ca");
+    if (!file.empty()) {
+        std::u8string absolute = std::filesystem::absolute(reg::ToNativePath(file)).u8string();
+        file = kx::Utf8ToWide(std::string(absolute.begin(), absolute.end()));
+        std::string pem;
+        if (uint32_t error = ReadTrustedCertificates(file, &pem); error != 0) {
+            return Refuse(
+                kx::Format(L"%s holds no certificate that can be read (%u).", file, error));
+        }
+    }
+    values->push_back({L"KFSCACertificates", {reg::kRegSz, kx::RegStringData(file)}});
+    return true;
 }

@@ -5,7 +5,7 @@
 //   delete KEY [/v NAME | /ve | /va] [/f]
 //   export KEY FILE [/y]
 //   import FILE
-//   policy [/enable | /disable] [/server NAME] [/port PORT]
+//   policy [/enable | /disable] [/server NAME] [/port PORT] [/https | /http] [/ca FILE]
 // Output and errors are collected as text; the result is the exit code
 // (0 success, 1 failure).
 
@@ -39,6 +39,8 @@ private:
     int Export(const std::vector<std::wstring>& args);
     int Import(const std::vector<std::wstring>& args);
     int Policy(const std::vector<std::wstring>& args);
+    using PolicyValues = std::vector<std::pair<std::wstring, std::pair<uint32_t, std::string>>>;
+    bool ChannelValues(const Options& options, PolicyValues* values);
     int Usage(const std::wstring& problem);
 
     int QueryKey(kx::platform::RegistryKeyHandle key, const std::wstring& path, bool recursive);

@@ -26,6 +26,10 @@ Control (control port, and the service port while it accepts connections):
        streamed, never held in memory.
        With method, only requests of that method (GET, POST) misbehave;
        with for, the fault ends by itself after MS milliseconds.
+  GET  /control/fault?mode=redirect[&status=CODE][&location=URL][&path=PREFIX]
+       answers with a redirection (default 302 to /Sample?body=moved)
+  GET  /control/tls?cert=FILE&key=FILE   the service port's certificate for
+       the connections that follow (with serve --tls)
   GET  /control/config?name=NAME&value=VALUE   (no value: forget NAME)
   GET  /control/config?name=NAME&answer=BODY   answer NAME with exactly BODY
   POST /control/definitions        replaces the definitions document (body)
@@ -46,6 +50,7 @@ import select
 import signal
 import socket
 import sqlite3
+import ssl
 import sys
 import threading
 import time
@@ -55,6 +60,9 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 FAULT_MODES = ("none", "refuse", "500", "502", "503", "504", "slow", "stall", "html", "drop",
                "endless", "huge", "portal", "cut")
+# A redirection instead of the answer, as a moved service or a proxy sends.
+FAULT_MODES += ("redirect",)
+DEFAULT_REDIRECT = (302, "/Sample?body=moved")
 # A proxy's or captive portal's own page, whole, with status 200.
 PORTAL_PAGE = ("<html><head><title>Sign in</title></head><body><p>Sign in to use this network."
                "</p></body></html>")
@@ -222,6 +230,17 @@ class State:
         self.generation = 0
         self.service = None  # the ServicePort
         self.set_fault(args.fault, args.delay, 0)
+        self.redirect = DEFAULT_REDIRECT
+        # The service port's TLS context (serve --tls); None: plain HTTP.
+        self.tls = None
+        if args.tls:
+            self.set_tls(*args.tls)
+
+    def set_tls(self, cert, key):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        with self.lock:
+            self.tls = context
 
     def set_fault(self, mode, delay, times, path="", size=0, method=""):
         if mode not in FAULT_MODES:
@@ -416,6 +435,10 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "endless":
             self.endless()
             return
+        if mode == "redirect":
+            status, location = state.redirect
+            self.send(status, "", "text/html", (("Location", location),))
+            return
         if mode == "huge":
             self.huge(state.size)
             return
@@ -557,6 +580,9 @@ class Handler(BaseHTTPRequestHandler):
             if verb == "status":
                 self.send(200, json.dumps(self.server.describe()), "application/json")
             elif verb == "fault":
+                if query.get("mode", [""])[0] == "redirect":
+                    state.redirect = (int(query.get("status", [str(DEFAULT_REDIRECT[0])])[0]),
+                                      query.get("location", [DEFAULT_REDIRECT[1]])[0])
                 state.set_fault(query.get("mode", ["none"])[0],
                                 int(query.get("delay", ["0"])[0]),
                                 int(query.get("times", ["0"])[0]),
@@ -576,6 +602,11 @@ class Handler(BaseHTTPRequestHandler):
                         state.config[name] = query["value"][0].encode("latin-1").decode("utf-8")
                     else:
                         state.config.pop(name, None)
+                self.send(200, "ok\n", "text/plain")
+            elif verb == "tls":
+                if state.tls is None:
+                    raise ValueError("the service port speaks plain HTTP (serve --tls)")
+                state.set_tls(query.get("cert", [""])[0], query.get("key", [""])[0])
                 self.send(200, "ok\n", "text/plain")
             elif verb == "definitions" and method == "POST":
                 with state.lock:
@@ -606,6 +637,17 @@ class Server(ThreadingHTTPServer):
         self.quiet = quiet
         self.describe = describe
         super().__init__(address, Handler)
+
+    def get_request(self):
+        connection, address = super().get_request()
+        with self.state.lock:
+            context = None if self.is_control else self.state.tls
+        if context is not None:
+            # The handshake happens at the first read, on the connection's
+            # own thread, so that a client that stalls it holds up no other.
+            connection = context.wrap_socket(connection, server_side=True,
+                                             do_handshake_on_connect=False)
+        return connection, address
 
     def handle_error(self, request, client_address):
         if not self.quiet:
@@ -657,6 +699,9 @@ def add_serve_options(parser):
                         help="milliseconds for slow and stall (defaults 5000 and 60000)")
     parser.add_argument("--sync", default="full", choices=("full", "normal", "off"),
                         help="SQLite synchronous mode (default full)")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"),
+                        help="the service port speaks HTTPS with this certificate (PEM) and key;"
+                             " the control port stays plain HTTP")
     parser.add_argument("--address-file", help="written with the ports once listening")
     parser.add_argument("--quiet", action="store_true", help="log no requests")
 
@@ -671,6 +716,7 @@ def serve(args):
                 "control": "%s:%d" % (args.host, ports["control"].server_address[1]),
                 "fault": state.fault, "delay": state.delay, "times": state.times,
                 "fault_path": state.fault_path, "fault_method": state.fault_method,
+                "tls": state.tls is not None,
                 "config": state.config, "pid": os.getpid()}
 
     ports["service"] = ServicePort(args.host, args.port, state, args.quiet, describe)

@@ -13,10 +13,19 @@ chooses the domain: example.test for the directory tests, offsec.lan for the
 recorded Security logs, with their domain SID and the objects they name.
 
 Subcommands:
+  provision --template DIR               provision the template if it is not there yet
   start --template DIR --state-dir DIR   provision if needed, copy, start, populate
   stop --state-dir DIR                   stops the server by its recorded PID
   run --state-dir DIR -- COMMAND...      runs COMMAND with KX_SAMBA_FACTS set
   bulk --count N                         adds contacts until OU=Bulk holds N (benchmarks)
+
+The server's TLS certificate (StartTLS on 389, ldaps on 636) is made at every
+start by a test CA of the state folder, for 127.0.0.1 and the host's DNS name
+("tls.ca"; "tls.otherCa" signed nothing here). The example domain also has two
+Kerberos principals with keytabs ("keytab.wks01", "keytab.svc"), a krb5.conf
+for its KDC on 127.0.0.1 ("krb5.conf", given to "run" as KRB5_CONFIG) and the
+service principal that libldap asks for at 127.0.0.1 (ldap/ and the machine's
+own host name).
 
 Samba's LDAP port is fixed (389): only one such server runs at a time, which
 the tests ask ctest for with a resource lock.
@@ -59,6 +68,7 @@ use_profile("example")
 SHOW_DELETED = "!1.2.840.113556.1.4.417"
 GPO_NAME = "{5B0E6A52-2F7A-4A3E-9C1D-7E3B2A9C4D10}"
 GPO_DISPLAY_NAME = "Audit Workstations"
+SERVICE_PASSWORD = "Korvex-Svc-Passw0rd"
 # Objects of one class added in the same second as another are found by the
 # same time window; these gaps keep the cases apart.
 PROVISION_GAP_SECONDS = 3
@@ -106,11 +116,103 @@ def provision(template, profile):
         f.write("%d\n" % time.time())
 
 
+def samba_tool(template, *arguments, check=True):
+    subprocess.run(["samba-tool"] + list(arguments) + ["-s", os.path.join(template, "etc",
+                                                                          "smb.conf")],
+                   check=check, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def add_kerberos_clients(template):
+    """A workstation account and a service user with keytabs, and the
+    service principal that a GSSAPI bind to 127.0.0.1 asks for."""
+    if os.path.exists(os.path.join(template, "keytabs-at")):
+        return
+    # Made already when an earlier try stopped half-way: these may fail.
+    samba_tool(template, "computer", "create", "WKS01", check=False)
+    samba_tool(template, "user", "create", "svc-audit", SERVICE_PASSWORD, check=False)
+    # libldap names the service of a loopback address by this machine's own
+    # name (its host name, as the resolver spells it in full).
+    for name in sorted({"localhost", socket.gethostbyname_ex(socket.gethostname())[0]}):
+        samba_tool(template, "spn", "add", "ldap/" + name,
+                   PROFILES["example"]["host"].upper() + "$", check=False)
+    # A computer made so has no keys until its password is set.
+    samba_tool(template, "user", "setpassword", "WKS01$", "--newpassword=" + SERVICE_PASSWORD)
+    for name, principal in (("wks01", "WKS01$"), ("svc", "svc-audit")):
+        keytab = os.path.join(template, "%s.keytab" % name)
+        if os.path.exists(keytab):
+            os.remove(keytab)
+        samba_tool(template, "domain", "exportkeytab", keytab,
+                   "--principal=%s@%s" % (principal, REALM))
+    with open(os.path.join(template, "keytabs-at"), "w") as f:
+        f.write("%d\n" % time.time())
+
+
 def provision_once(template, profile):
     os.makedirs(os.path.dirname(template), exist_ok=True)
     with open(template + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         provision(template, profile)
+        if profile["sid"] is None:
+            add_kerberos_clients(template)
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl"] + list(arguments), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
+
+
+def make_authority(folder, name):
+    key = os.path.join(folder, name + ".key")
+    certificate = os.path.join(folder, name + ".pem")
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+            "-nodes", "-keyout", key, "-out", certificate, "-days", "30",
+            "-subj", "/O=Korvex tests/CN=%s" % name,
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    return key, certificate
+
+
+def make_tls_certificates(state, facts):
+    """Samba's own certificate names only its DNS name; tests connect to
+    127.0.0.1 and check the name, so a test CA signs one for both."""
+    folder = os.path.join(state, "test-tls")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    ca_key, ca = make_authority(folder, "ca")
+    _, other_ca = make_authority(folder, "other-ca")
+    tls = os.path.join(state, "private", "tls")
+    os.makedirs(tls, exist_ok=True)
+    key = os.path.join(tls, "key.pem")
+    request = os.path.join(folder, "server.csr")
+    extensions = os.path.join(folder, "server.ext")
+    host = "%s.%s" % (PROFILES["example" if REALM == "EXAMPLE.TEST" else "recorded"]["host"],
+                      REALM.lower())
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:%s\nextendedKeyUsage=serverAuth\n" % host)
+    if os.path.exists(key):
+        os.remove(key)
+    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+            "-keyout", key, "-out", request, "-subj", "/O=Korvex tests/CN=%s" % host)
+    os.chmod(key, 0o600)
+    openssl("x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+            "-days", "30", "-extfile", extensions, "-out", os.path.join(tls, "cert.pem"))
+    shutil.copy(ca, os.path.join(tls, "ca.pem"))
+    facts["tls.ca"] = ca
+    facts["tls.otherCa"] = other_ca
+
+
+def write_kerberos_configuration(state, facts):
+    conf = os.path.join(state, "krb5.conf")
+    with open(conf, "w") as f:
+        f.write("[libdefaults]\n\tdefault_realm = %s\n\tdns_lookup_kdc = false\n"
+                "\tdns_lookup_realm = false\n\trdns = false\n"
+                "\tdns_canonicalize_hostname = false\n"
+                "[realms]\n\t%s = {\n\t\tkdc = 127.0.0.1\n\t}\n" % (REALM, REALM))
+    facts["krb5.conf"] = conf
+    for name in ("wks01", "svc"):
+        keytab = os.path.join(state, "%s.keytab" % name)
+        if os.path.exists(keytab):
+            facts["keytab." + name] = keytab
 
 
 def copy_template(template, state):
@@ -215,6 +317,11 @@ def populate(state, facts):
     inner = "OU=Inner," + outer
     leaver = "CN=Leaver," + inner
     gpo = "CN=%s,CN=Policies,CN=System,%s" % (GPO_NAME, BASE)
+    # Names with an ADsPath's separator and an escaped comma in them.
+    devops = "OU=Dev/Ops," + BASE
+    ops = "CN=Ops/Admins\\, Night," + devops
+    add("dn: %s\nobjectClass: organizationalUnit\n\n"
+        "dn: %s\nobjectClass: group\nsAMAccountName: ops-admins\n\n" % (devops, ops))
     add("dn: %s\nobjectClass: organizationalUnit\n\n"
         "dn: %s\nobjectClass: user\nsAMAccountName: jane\n\n"
         "dn: CN=Auditors,%s\nobjectClass: group\nsAMAccountName: auditors\n\n"
@@ -234,7 +341,8 @@ def populate(state, facts):
          "description: changed later\n" % share)
 
     facts["base"] = BASE
-    for key, dn in (("jane", jane), ("share", share), ("gpo", gpo), ("auditors", "CN=Auditors," + ou)):
+    for key, dn in (("jane", jane), ("share", share), ("gpo", gpo), ("auditors", "CN=Auditors," + ou),
+                    ("ops", ops)):
         entry = search(dn, "base", "(objectClass=*)",
                        ["distinguishedName", "objectGUID", "objectSid", "whenCreated",
                         "whenChanged", "name"])[0]
@@ -266,6 +374,9 @@ RECORDED_OBJECTS = [
     ("CN=honey-pot1,OU=Test-OU,OU=OFFSEC-COMPANY", "user",
      {"sAMAccountName": "honey-pot1", "guid": "259162F1-58E4-4EE9-9B9C-2BAF2A03D376", "rid": 1159}),
     ("CN=hacker2,CN=Users", "user", {"sAMAccountName": "hacker2", "rid": 1242}),
+    # The accounts that act in the records.
+    ("CN=admmig,CN=Users", "user", {"sAMAccountName": "admmig", "rid": 1111}),
+    ("CN=lambda-user,CN=Users", "user", {"sAMAccountName": "lambda-user", "rid": 1158}),
     ("CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "site", {}),
     ("CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "serversContainer", {}),
     ("CN=JUMP01,CN=Servers,CN=OFFSEC-PREMISE,CN=Sites,CN=Configuration", "server",
@@ -309,7 +420,7 @@ def populate_recorded(state, facts):
                     "add-recorded", "--state-dir", state], check=True)
     facts["base"] = BASE
     for key, relative in (("honeypot", RECORDED_OBJECTS[2][0]), ("hacker2", RECORDED_OBJECTS[3][0]),
-                          ("jump01", RECORDED_OBJECTS[6][0])):
+                          ("jump01", RECORDED_OBJECTS[-1][0])):
         entry = search(relative + "," + BASE, "base", "(objectClass=*)",
                        ["distinguishedName", "objectGUID", "whenCreated"])[0]
         facts[key + ".dn"] = entry["distinguishedname"]
@@ -329,6 +440,15 @@ def write_facts(state, facts):
             f.write("%s=%s\n" % (key, facts[key]))
 
 
+def provision_only(args):
+    try:
+        provision_once(os.path.abspath(args.template), PROFILES[args.profile])
+    except (OSError, subprocess.CalledProcessError) as error:
+        log(str(error))
+        return 1
+    return 0
+
+
 def start(args):
     state = os.path.abspath(args.state_dir)
     template = os.path.abspath(args.template)
@@ -344,6 +464,8 @@ def start(args):
     facts = {"server": "127.0.0.1", "uri": URI, "user": USER, "password": PASSWORD,
              "passwordFile": password_file, "realm": REALM}
     try:
+        make_tls_certificates(state, facts)
+        write_kerberos_configuration(state, facts)
         start_samba(state)
         (populate_recorded if args.profile == "recorded" else populate)(state, facts)
     except Exception as error:  # leave nothing running behind a failed start
@@ -391,8 +513,11 @@ def stop(args):
 
 def run(args):
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
-    facts = os.path.join(os.path.abspath(args.state_dir), "facts.txt")
-    os.execvpe(command[0], command, dict(os.environ, KX_SAMBA_FACTS=facts))
+    state = os.path.abspath(args.state_dir)
+    environment = dict(os.environ, KX_SAMBA_FACTS=os.path.join(state, "facts.txt"))
+    if os.path.exists(os.path.join(state, "krb5.conf")):
+        environment["KRB5_CONFIG"] = os.path.join(state, "krb5.conf")
+    os.execvpe(command[0], command, environment)
 
 
 def bulk(args):
@@ -417,6 +542,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--profile", choices=sorted(PROFILES), default="example")
     commands = parser.add_subparsers(dest="name", required=True)
+    provision_parser = commands.add_parser("provision")
+    provision_parser.add_argument("--template", required=True)
+    provision_parser.set_defaults(function=provision_only)
     start_parser = commands.add_parser("start")
     start_parser.add_argument("--template", required=True)
     start_parser.add_argument("--state-dir", required=True)

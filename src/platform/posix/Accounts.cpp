@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "platform/ComputerName.h"
 #include "platform/Process.h"
+#include "platform/posix/DomainAccounts.h"
 #include "platform/posix/LocalAccounts.h"
 #include "platform/posix/WellKnownSids.h"
 
@@ -141,6 +142,7 @@ uint32_t LookupAccountBySid(const std::wstring& computer, const SidBytes& sid,
         account = local.account;
         return 0;
     }
+    if (LookupDomainAccountBySid(text, account)) return 0;
     return Fail(kErrorNoneMapped);
 }
 
@@ -167,6 +169,7 @@ uint32_t LookupAccountByName(const std::wstring& computer, const std::wstring& n
         account = {local.account.domain, std::wstring(namePart), local.account.use};
         return 0;
     }
+    if (LookupDomainAccountByName(domainPart, namePart, sid, account)) return 0;
     return Fail(kErrorNoneMapped);
 }
 

@@ -61,6 +61,17 @@ private:
     LDAPMessage* result_;
 };
 
+// "S-1-5-21-..." and nothing that could end the "<SID=...>" base early.
+bool IsSidText(const std::wstring& name) {
+    if (!StartsWithNoCase(name, L"S-") || name.size() < 3) return false;
+    for (wchar_t c : name.substr(2)) {
+        if (!(c == L'-' || (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') ||
+              (c >= L'A' && c <= L'F') || c == L'x' || c == L'X'))
+            return false;
+    }
+    return true;
+}
+
 std::string HexEscaped(const GuidBytes& guid) {
     std::string text;
     for (uint8_t byte : guid) text += WideToUtf8(Format(L"\\%02x", byte));
@@ -86,7 +97,7 @@ public:
             if (!ParseGuid(name, guid)) return 0;
             base = "<GUID=" + WideToUtf8(ToLower(name.substr(1, name.size() - 2))) + ">";
         } else if (offered == NameFormat::SidOrSidHistory) {
-            if (!StartsWithNoCase(name, L"S-")) return 0;
+            if (!IsSidText(name)) return 0;
             base = "<SID=" + WideToUtf8(name) + ">";
         } else {
             return 0;
@@ -260,6 +271,15 @@ public:
         text.clear();
         for (uint8_t byte : bytes) text += Format(L"\\%02x", byte);
         return 0;
+    }
+
+    std::wstring DescribeBindFailure(const std::wstring& target, uint32_t code) override {
+        Target parsed;
+        if (!StartsWithNoCase(target, L"LDAP://"))
+            parsed.server = target;
+        else if (ParseTarget(target, parsed) != 0)
+            return L"";
+        return LdapConnection::DescribeFailure(parsed.server, code);
     }
 };
 

@@ -14,6 +14,7 @@
 #include "platform/EventLog.h"
 #include "platform/Process.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 namespace kx::platform {
 namespace {
@@ -225,12 +226,11 @@ bool CEventLogFile::FindRecordOffset(const EvtHeader& header, uint32_t recordNum
 }
 
 bool CEventLogFile::OpenForWriting() {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+    CreatePrivateFolders(std::filesystem::path(path_).parent_path().string());
     // A clear or trim may rename a new file over the path while this waits
     // for the lock; then the lock is on a file no longer in the log.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = OpenPrivateFile(path_, O_RDWR | O_CREAT);
         if (fd_ < 0) return FailFromErrno();
         if (flock(fd_, LOCK_EX) != 0) return FailFromErrno();
         if (SameFileAsPath()) {
@@ -327,7 +327,7 @@ bool CEventLogFile::RewriteLocked(uint32_t keepCount, bool restartNumbering) {
 
     const std::string temporary = path_ + ".new." + std::to_string(getpid());
     CEventLogFile out(temporary);
-    out.fd_ = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    out.fd_ = OpenPrivateFile(temporary, O_RDWR | O_CREAT | O_TRUNC);
     if (out.fd_ < 0) return FailFromErrno();
     std::vector<uint8_t> chunk;
     bool ok = true;

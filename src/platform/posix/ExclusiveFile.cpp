@@ -9,17 +9,13 @@
 
 #include <cerrno>
 
-#include "common/Format.h"
 #include "common/SystemTime.h"
 #include "common/Text.h"
-#include "platform/Process.h"
-#include "platform/Time.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 namespace kx::platform {
 namespace {
-
-constexpr uint32_t kErrorFileExists = 80;
 
 uint32_t LastErrno() {
     return Win32ErrorFromErrno(errno);
@@ -45,42 +41,19 @@ uint32_t LockExclusively(int fd) {
 
 }  // namespace
 
-std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix) {
-    // Windows starts from the tick count and counts up past names in use.
-    const uint32_t start = GetTickCount32() & 0xFFFF;
-    for (uint32_t step = 0; step < 0x10000; ++step) {
-        const uint32_t unique = (start + step) & 0xFFFF;
-        if (unique == 0) continue;
-        std::wstring path =
-            Format(L"%s/%s%X.tmp", directory, std::wstring_view(prefix).substr(0, 3), unique);
-        int fd = open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            close(fd);
-            return path;
-        }
-        if (errno != EEXIST) {
-            SetLastErrorCode(LastErrno());
-            return L"";
-        }
-    }
-    SetLastErrorCode(kErrorFileExists);
-    return L"";
-}
-
 CExclusiveFile::~CExclusiveFile() {
     Close();
 }
 
 uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) {
     Close();
-    const bool create = access == ExclusiveAccess::CreateForWriting;
-    // Truncated only once the lock is held, so an opener that loses never
-    // destroys what the holder is writing.
-    const int flags = O_CLOEXEC | (create ? O_WRONLY | O_CREAT : O_RDWR);
-    const int fd = open(WideToUtf8(path).c_str(), flags, 0644);
+    const bool create = access == ExclusiveAccess::CreateNew;
+    // A new file is locked right after it is made: an opener that comes in
+    // between finds it empty and holds it, and this open fails with 32 having
+    // written nothing.
+    const int fd = OpenPrivateFile(WideToUtf8(path), create ? O_WRONLY | O_CREAT | O_EXCL : O_RDWR);
     if (fd < 0) return LastErrno();
-    uint32_t error = LockExclusively(fd);
-    if (error == 0 && create && ftruncate(fd, 0) != 0) error = LastErrno();
+    const uint32_t error = LockExclusively(fd);
     if (error != 0) {
         close(fd);
         return error;

@@ -73,6 +73,8 @@ struct CAttemptState {
     bool outOfMemory = false;
     bool connected = false;
     bool idleTimeout = false;
+    long verifyResult = 0;        // OpenSSL's X509_V_* code of a refused certificate
+    bool ownAuthorities = false;  // the caller gave the certificate authorities
     std::string headerBytes;
     curl_off_t lastDown = -1;
     curl_off_t lastUp = -1;
@@ -140,6 +142,34 @@ int OnProgress(void* user, curl_off_t downTotal, curl_off_t downNow, curl_off_t 
     return 0;
 }
 
+// Why OpenSSL refused the server's certificate, as WinHTTP says it. The
+// X509_V_ERR_* codes by number: curl brings no OpenSSL header.
+uint32_t CertificateRefusal(long verifyResult) {
+    switch (verifyResult) {
+        // The chain was good and curl's own check of the name failed: curl
+        // 7.88 then sets X509_V_ERR_UNSPECIFIED (measured).
+        case 0:
+        case 1:
+        case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+        case 64:  // X509_V_ERR_IP_ADDRESS_MISMATCH
+            return kErrorWinHttpSecureCertNameInvalid;
+        case 9:   // X509_V_ERR_CERT_NOT_YET_VALID
+        case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
+            return kErrorWinHttpSecureCertDateInvalid;
+        case 2:   // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
+        case 18:  // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
+        case 19:  // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+        case 20:  // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+        case 21:  // X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE
+        case 27:  // X509_V_ERR_CERT_UNTRUSTED
+            return kErrorWinHttpSecureInvalidCa;
+        case 23:  // X509_V_ERR_CERT_REVOKED
+            return kErrorWinHttpSecureCertRevoked;
+        default:
+            return kErrorWinHttpSecureInvalidCert;
+    }
+}
+
 uint32_t MapCurlError(CURLcode code, const CAttemptState& state) {
     if (state.tooLarge) return kErrorResponseTooLarge;
     if (state.headerOverflow) return kErrorWinHttpHeaderSizeOverflow;
@@ -165,7 +195,17 @@ uint32_t MapCurlError(CURLcode code, const CAttemptState& state) {
         case CURLE_TOO_MANY_REDIRECTS:
             return kErrorWinHttpRedirectFailed;
         case CURLE_UNSUPPORTED_PROTOCOL:
-            return kErrorWinHttpUnrecognizedScheme;
+            // The URL's own scheme was checked when it was opened: only a
+            // redirection (out of https) leads here.
+            return kErrorWinHttpRedirectFailed;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return CertificateRefusal(state.verifyResult);
+        case CURLE_SSL_CONNECT_ERROR:
+            return kErrorWinHttpSecureChannelError;
+        case CURLE_SSL_CACERT_BADFILE:
+            // The caller's authorities, or the system's bundle (missing: none trusted).
+            return state.ownAuthorities ? kErrorTrustedCertificatesUnusable
+                                        : kErrorWinHttpSecureInvalidCa;
         case CURLE_URL_MALFORMAT:
             return kErrorWinHttpInvalidUrl;
         case CURLE_OUT_OF_MEMORY:
@@ -185,7 +225,7 @@ public:
         InitialiseCurlOnce();
         if (handle_ == nullptr) handle_ = curl_easy_init();
         if (handle_ == nullptr) return kErrorNotEnoughMemory;
-        uint32_t error = CheckUrl(target.url);
+        uint32_t error = CheckUrl(target.url, &secure_);
         if (error != 0) return error;
         target_ = target;
         url_ = kx::WideToUtf8(target.url);
@@ -210,6 +250,8 @@ public:
             response = HttpAttemptResponse();
             code = Perform(request, state, false);
         }
+        curl_easy_getinfo(handle_, CURLINFO_SSL_VERIFYRESULT, &state.verifyResult);
+        state.ownAuthorities = !target_.trustedCertificates.empty();
         uint32_t error = MapCurlError(code, state);
         if (error != 0) return error;
         long status = 0;
@@ -240,7 +282,8 @@ private:
     }
 
     // What WinHttpCrackUrl would refuse, refused before anything is sent.
-    static uint32_t CheckUrl(const std::wstring& url) {
+    static uint32_t CheckUrl(const std::wstring& url, bool* secure) {
+        *secure = false;
         CURLU* parsed = curl_url();
         if (parsed == nullptr) return kErrorNotEnoughMemory;
         CURLUcode code = curl_url_set(parsed, CURLUPART_URL, kx::WideToUtf8(url).c_str(), 0);
@@ -253,6 +296,8 @@ private:
             error = kErrorWinHttpInvalidUrl;
         } else if (std::string_view(scheme) != "http" && std::string_view(scheme) != "https") {
             error = kErrorWinHttpUnrecognizedScheme;
+        } else {
+            *secure = std::string_view(scheme) == "https";
         }
         curl_free(scheme);
         curl_url_cleanup(parsed);
@@ -264,15 +309,13 @@ private:
         curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure_ ? "https" : "http,https");
         curl_easy_setopt(handle_, CURLOPT_USERAGENT, kx::WideToUtf8(target_.userAgent).c_str());
         curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(target_.timeouts.connect));
         curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, target_.noRedirect ? 0L : 1L);
         curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, kMaxRedirections);
-        // The certificate checks that WinHTTP is told to skip for HTTPS.
-        curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, 0L);
+        SetTrustOptions();
         curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
         bool post = target_.verb == L"POST";
         if (post || !request.body.empty()) {
@@ -286,6 +329,22 @@ private:
         }
         AddHeaders(request.headers, post, headers);
         curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers.Get());
+    }
+
+    // The server's certificate chains to a trusted root, is in date and
+    // names the host. With certificate authorities of the caller's, those
+    // alone are trusted (not the system's folder of roots beside them), and
+    // one of them must be the chain's root, as on Windows.
+    void SetTrustOptions() {
+        curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(handle_, CURLOPT_SSL_OPTIONS,
+                         static_cast<long>(CURLSSLOPT_NO_PARTIALCHAIN));
+        if (target_.trustedCertificates.empty()) return;
+        curl_blob blob{target_.trustedCertificates.data(), target_.trustedCertificates.size(),
+                       CURL_BLOB_COPY};
+        curl_easy_setopt(handle_, CURLOPT_CAINFO_BLOB, &blob);
+        curl_easy_setopt(handle_, CURLOPT_CAPATH, nullptr);
     }
 
     // The caller's headers, and empty values for the headers curl would add
@@ -318,6 +377,7 @@ private:
 
     CURL* handle_ = nullptr;
     HttpTarget target_;
+    bool secure_ = false;
     std::string url_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };

@@ -1,13 +1,11 @@
 #include "platform/posix/LdapConnection.h"
 
-#include <sasl/sasl.h>
-
-#include <cstdlib>
 #include <map>
 #include <mutex>
 
 #include "common/Text.h"
 #include "platform/Directory.h"
+#include "platform/posix/LdapGssapiBind.h"
 #include "platform/posix/LdapSettings.h"
 
 namespace kx::platform {
@@ -19,20 +17,51 @@ std::map<std::wstring, std::shared_ptr<LdapConnection>>& Kept() {
     return kept;
 }
 
-// GSSAPI needs no answers from the caller: the keytab holds everything.
-int NoInteraction(LDAP*, unsigned, void*, void* prompts) {
-    for (auto* prompt = static_cast<sasl_interact_t*>(prompts); prompt->id != SASL_CB_LIST_END;
-         ++prompt) {
-        prompt->result = prompt->defresult ? prompt->defresult : "";
-        prompt->len = static_cast<unsigned>(
-            std::char_traits<char>::length(static_cast<const char*>(prompt->result)));
-    }
-    return LDAP_SUCCESS;
+// The last failed connection of each server name, until one succeeds.
+struct Failure {
+    uint32_t code;
+    std::wstring description;
+};
+std::map<std::wstring, Failure>& Failures() {
+    static std::map<std::wstring, Failure> failures;
+    return failures;
 }
 
-int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, uint32_t& code) {
+bool IsDown(uint32_t code) {
+    return code == kDirectoryServerDown || code == kDirectoryTimeout;
+}
+
+// libldap's text for a result and what the server or the TLS layer added.
+std::string LdapReason(LDAP* ld, int result) {
+    std::string reason = ldap_err2string(result);
+    char* diagnostic = nullptr;
+    if (ld && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
+        diagnostic) {
+        if (*diagnostic) reason += std::string(": ") + diagnostic;
+        ldap_memfree(diagnostic);
+    }
+    return reason + " (" + std::to_string(result) + ")";
+}
+
+// libldap says no more than "Connect error" when the TLS handshake or the
+// certificate check fails.
+std::string TlsHint(const LdapServerSettings& settings, int result) {
+    if (!settings.UsesTls() || (result != LDAP_CONNECT_ERROR && result != LDAP_SERVER_DOWN))
+        return "";
+    LDAPURLDesc* url = nullptr;
+    std::string host;
+    if (ldap_url_parse(settings.uri.c_str(), &url) == LDAP_URL_SUCCESS && url->lud_host)
+        host = url->lud_host;
+    ldap_free_urldesc(url);
+    return "; with TLS this is also what a server certificate says that no trusted authority "
+           "signed or that does not name " +
+           host;
+}
+
+int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, uint32_t& code,
+               std::string& why) {
     std::string password;
-    if (uint32_t error = ReadPasswordFile(settings.passwordFile, password)) {
+    if (uint32_t error = ReadPasswordFile(settings.passwordFile, password, why)) {
         code = 0x80070000u | error;
         return LDAP_INAPPROPRIATE_AUTH;
     }
@@ -52,18 +81,31 @@ int SimpleBind(LDAP* ld, const LdapServerSettings& settings, timeval* timeout, u
     return error;
 }
 
-int GssapiBind(LDAP* ld, const LdapServerSettings& settings) {
-    // The machine's keytab is the client's key, as on a joined Linux machine.
-    if (!std::getenv("KRB5_CLIENT_KTNAME"))
-        setenv("KRB5_CLIENT_KTNAME", settings.keytab.c_str(), 0);
-    return ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                        NoInteraction, nullptr);
+// TLS with the server's certificate and name checked, always; StartTLS
+// turns an ldap:// connection to TLS now, ldaps:// at the bind.
+int SetUpTls(LDAP* ld, const LdapServerSettings& settings, std::string& why) {
+    const int demand = LDAP_OPT_X_TLS_DEMAND;
+    const int client = 0;
+    if (ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) != LDAP_OPT_SUCCESS ||
+        (!settings.caCertificates.empty() &&
+         ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, settings.caCertificates.c_str()) !=
+             LDAP_OPT_SUCCESS) ||
+        ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS) {
+        why =
+            "TLS cannot be set up with the certificate authorities of " +
+            (settings.caCertificates.empty() ? std::string("the system") : settings.caCertificates);
+        return LDAP_LOCAL_ERROR;
+    }
+    if (!settings.startTls || settings.uri.rfind("ldaps://", 0) == 0) return LDAP_SUCCESS;
+    return ldap_start_tls_s(ld, nullptr, nullptr);
 }
 
-LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uint32_t& code) {
+LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uint32_t& code,
+              std::string& why) {
     LDAP* ld = nullptr;
     if (ldap_initialize(&ld, settings.uri.c_str()) != LDAP_SUCCESS) {
         code = kDirectoryBadPathname;
+        why = "not an LDAP URI";
         return nullptr;
     }
     const int version = LDAP_VERSION3;
@@ -75,14 +117,31 @@ LDAP* Connect(const LdapServerSettings& settings, timeval* operationTimeout, uin
     }
     if (operationTimeout) ldap_set_option(ld, LDAP_OPT_TIMEOUT, operationTimeout);
     code = 0;
-    const int result = settings.simpleBind ? SimpleBind(ld, settings, operationTimeout, code)
-                                           : GssapiBind(ld, settings);
+    int result = settings.UsesTls() ? SetUpTls(ld, settings, why) : LDAP_SUCCESS;
+    if (result == LDAP_SUCCESS) {
+        result = settings.simpleBind ? SimpleBind(ld, settings, operationTimeout, code, why)
+                                     : GssapiBind(ld, settings.keytab, why);
+    }
     if (result != LDAP_SUCCESS) {
         if (code == 0) code = LdapResultToHresult(result);
+        if (why.empty()) why = LdapReason(ld, result) + TlsHint(settings, result);
         ldap_unbind_ext_s(ld, nullptr, nullptr);
         return nullptr;
     }
     return ld;
+}
+
+// "ldap://dc1 (simple bind as x, StartTLS): reason", and which key was missing.
+std::wstring Describe(const LdapServerSettings& settings, const std::string& reason) {
+    std::string method = settings.simpleBind ? "simple bind as " + settings.user
+                                             : "GSSAPI bind with the keytab " + settings.keytab;
+    if (settings.startTls && settings.uri.rfind("ldaps://", 0) != 0) method += ", StartTLS";
+    if (settings.UsesTls() && !settings.caCertificates.empty())
+        method += ", certificate authorities of " + settings.caCertificates;
+    std::wstring text = Utf8ToWide(settings.uri + " (" + method + "): " + reason);
+    if (!settings.configured)
+        text += L"; there is no registry key " + settings.key + L", so its defaults were used";
+    return text;
 }
 
 }  // namespace
@@ -126,17 +185,38 @@ std::shared_ptr<LdapConnection> LdapConnection::Get(const std::wstring& server, 
     }
     const LdapServerSettings settings = ReadLdapServerSettings(server);
     timeval operationTimeout{static_cast<time_t>(settings.operationTimeoutSeconds), 0};
-    LDAP* ld =
-        Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr, code);
-    if (!ld) return nullptr;
+    std::string why;
+    LDAP* ld = Connect(settings, settings.operationTimeoutSeconds ? &operationTimeout : nullptr,
+                       code, why);
+    if (!ld) {
+        Failures()[key] = {code, Describe(settings, why)};
+        return nullptr;
+    }
+    Failures().erase(key);
     std::shared_ptr<LdapConnection> connection(new LdapConnection(key, ld, operationTimeout));
     Kept()[key] = connection;
     return connection;
 }
 
+std::wstring LdapConnection::DescribeFailure(const std::wstring& server, uint32_t code) {
+    const std::wstring key = ToLower(server);
+    {
+        std::lock_guard<std::mutex> guard(poolLock);
+        auto found = Failures().find(key);
+        // The DS bind answers a server that is down as DsBindW does.
+        if (found != Failures().end() &&
+            (found->second.code == code ||
+             (code == kErrorDsServerDown && IsDown(found->second.code))))
+            return found->second.description;
+    }
+    if (!IsDown(code) && code != kErrorDsServerDown) return L"";
+    return Describe(ReadLdapServerSettings(server), "the server stopped answering");
+}
+
 void LdapConnection::ForgetAll() {
     std::lock_guard<std::mutex> guard(poolLock);
     Kept().clear();
+    Failures().clear();
 }
 
 LdapConnection::LdapConnection(const std::wstring& server, LDAP* ld, timeval operationTimeout)

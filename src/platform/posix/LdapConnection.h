@@ -2,8 +2,8 @@
 // One bound LDAP connection to the directory of a server name, shared by the
 // searches, object reads and name calls of that server. Connections are kept
 // per server name and made again after the server stopped answering.
-// Protocol version 3, referrals off, connect and operation time-outs from
-// the settings (posix/LdapSettings.h).
+// Protocol version 3, referrals off, connect and operation time-outs, TLS
+// and the bind from the settings (posix/LdapSettings.h).
 
 #include <ldap.h>
 
@@ -19,7 +19,11 @@ public:
     // The kept connection of a server, or a new bound one; null with an
     // HRESULT when connecting or binding fails.
     static std::shared_ptr<LdapConnection> Get(const std::wstring& server, uint32_t& code);
-    // Forgets every kept connection (tests that change the settings).
+    // Why the last connection of a server failed with code (or, for a server
+    // that is down, that it stopped answering): the URI, the bind method and
+    // the reason; empty when code came from something else.
+    static std::wstring DescribeFailure(const std::wstring& server, uint32_t code);
+    // Forgets every kept connection and failure (tests that change the settings).
     static void ForgetAll();
 
     ~LdapConnection();

@@ -1,9 +1,11 @@
 #include "platform/posix/LdapSettings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "common/Text.h"
@@ -15,6 +17,7 @@ namespace {
 constexpr wchar_t kDirectoryKey[] = L"SOFTWARE\\Brenwick Corporation\\Korvex\\Directory";
 constexpr uint32_t kAccessDenied = 5;
 constexpr uint32_t kFileNotFound = 2;
+constexpr std::size_t kMaxPasswordFileBytes = 65536;
 
 class OpenedKey {
 public:
@@ -26,6 +29,8 @@ public:
     }
     OpenedKey(const OpenedKey&) = delete;
     OpenedKey& operator=(const OpenedKey&) = delete;
+
+    bool Exists() const { return key_ != 0; }
 
     std::optional<std::wstring> String(const std::wstring& name) const {
         uint32_t type = 0;
@@ -51,6 +56,42 @@ private:
     RegistryKeyHandle key_ = 0;
 };
 
+std::string ErrnoText(int error) {
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+// The first line of an opened password file, once the file passed the checks.
+uint32_t ReadCheckedPassword(int fd, const std::string& path, std::string& password,
+                             std::string& why) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "the password file " + path + " is not a regular file";
+        return kAccessDenied;
+    }
+    if (status.st_uid != geteuid()) {
+        why = "the password file " + path + " does not belong to the agent's user";
+        return kAccessDenied;
+    }
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        why = "the password file " + path + " is open to others than its owner";
+        return kAccessDenied;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (text.find('\n') == std::string::npos && text.size() < kMaxPasswordFileBytes &&
+           (got = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
+    if (got < 0) {
+        why = "the password file " + path + " cannot be read: " + ErrnoText(errno);
+        return kFileNotFound;
+    }
+    password = text.substr(0, text.find('\n'));
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return 0;
+}
+
 std::string Utf8Or(const std::optional<std::wstring>& value, const std::string& fallback) {
     return value && !value->empty() ? WideToUtf8(*value) : fallback;
 }
@@ -64,8 +105,12 @@ LdapServerSettings ReadLdapServerSettings(const std::wstring& server) {
         directory.Dword(L"ConnectTimeout").value_or(settings.connectTimeoutSeconds);
     settings.operationTimeoutSeconds =
         directory.Dword(L"OperationTimeout").value_or(settings.operationTimeoutSeconds);
+    settings.key = std::wstring(L"HKEY_LOCAL_MACHINE\\") + kDirectoryKey + L"\\Servers\\" + server;
     const OpenedKey key(std::wstring(kDirectoryKey) + L"\\Servers\\" + server);
+    settings.configured = key.Exists();
     settings.uri = Utf8Or(key.String(L"Uri"), "ldap://" + WideToUtf8(server));
+    settings.startTls = key.Dword(L"StartTLS").value_or(0) != 0;
+    settings.caCertificates = Utf8Or(key.String(L"CACertificates"), "");
     settings.simpleBind = EqualsNoCase(key.String(L"Authentication").value_or(L""), L"Simple");
     settings.keytab = Utf8Or(key.String(L"Keytab"), "/etc/krb5.keytab");
     settings.user = Utf8Or(key.String(L"User"), "");
@@ -78,15 +123,32 @@ std::wstring ReadConfiguredPrimaryDomainController(const std::wstring& domain) {
     return key.String(L"PrimaryDomainController").value_or(L"");
 }
 
-uint32_t ReadPasswordFile(const std::string& path, std::string& password) {
-    struct stat status {};
-    if (path.empty() || stat(path.c_str(), &status) != 0) return kFileNotFound;
-    if (status.st_uid != geteuid() || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        return kAccessDenied;
-    std::ifstream file(path);
-    if (!std::getline(file, password)) password.clear();
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    return file || file.eof() ? 0 : kFileNotFound;
+bool HasLdapServerEntry(const std::wstring& server) {
+    RegistryKeyHandle key = 0;
+    if (RegistryOpenKey(kHkeyLocalMachine, std::wstring(kDirectoryKey) + L"\\Servers\\" + server,
+                        kKeyQueryValue, &key) != 0)
+        return false;
+    RegistryCloseKey(key);
+    return true;
+}
+
+uint32_t ReadPasswordFile(const std::string& path, std::string& password, std::string& why) {
+    password.clear();
+    if (path.empty()) {
+        why = "no PasswordFile is set";
+        return kFileNotFound;
+    }
+    // Checked on the descriptor, not the name: what is read is what was checked.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const bool link = errno == ELOOP;
+        why = "the password file " + path +
+              (link ? " is a symbolic link" : " cannot be opened: " + ErrnoText(errno));
+        return link ? kAccessDenied : kFileNotFound;
+    }
+    const uint32_t code = ReadCheckedPassword(fd, path, password, why);
+    close(fd);
+    return code;
 }
 
 }  // namespace kx::platform

@@ -14,6 +14,7 @@
 #include "common/RegFile.h"
 #include "common/Text.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 namespace kx::platform {
 namespace {
@@ -184,16 +185,19 @@ void CRegistryStore::ReportCorrupt(int line, const std::wstring& message) {
 }
 
 uint32_t CRegistryStore::Write() {
-    // Keep the permissions the file has been given.
-    mode_t mode = 0644;
+    // A new file is the owner's alone; one that exists keeps the permissions
+    // an administrator gave it (no one locks it, so reading it is all they allow).
+    mode_t mode = 0600;
     struct stat old {};
     if (heldFd_ >= 0 && fstat(heldFd_, &old) == 0) mode = old.st_mode & 07777;
+    // Made anew: a temporary left by a crash may be open in another process.
     std::string temporary = filePath_ + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    unlink(temporary.c_str());
+    int fd = OpenPrivateFile(temporary, O_WRONLY | O_CREAT | O_EXCL);
     uint32_t status = fd < 0 ? Win32ErrorFromErrno(errno, kRegistryIoFailed) : 0;
     if (status == 0) {
         struct stat info {};
-        if (!WriteAll(fd, FormatRegFile(tree_.Save())) || fsync(fd) != 0 ||
+        if (fchmod(fd, mode) != 0 || !WriteAll(fd, FormatRegFile(tree_.Save())) || fsync(fd) != 0 ||
             rename(temporary.c_str(), filePath_.c_str()) != 0 || fstat(fd, &info) != 0) {
             status = Win32ErrorFromErrno(errno, kRegistryIoFailed);
         } else {
@@ -212,10 +216,8 @@ uint32_t CRegistryStore::Write() {
 uint32_t CRegistryStore::LockWriters() {
     for (;;) {
         if (lockFd_ < 0) {
-            std::error_code error;
-            std::filesystem::create_directories(std::filesystem::path(filePath_).parent_path(),
-                                                error);
-            lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            CreatePrivateFolders(std::filesystem::path(filePath_).parent_path().string());
+            lockFd_ = OpenPrivateFile(lockPath_, O_RDWR | O_CREAT);
             if (lockFd_ < 0) return Win32ErrorFromErrno(errno, kRegistryIoFailed);
         }
         while (flock(lockFd_, LOCK_EX) != 0) {

@@ -22,8 +22,6 @@
 namespace kx::platform {
 namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(30);
-constexpr auto kStartPoll = std::chrono::milliseconds(10);
 constexpr uint32_t kErrorDatabaseDoesNotExist = 1065;
 constexpr uint32_t kErrorRpcServerUnavailable = 1722;
 
@@ -170,9 +168,15 @@ public:
             config.markedForDelete) {
             return Fail(kErrorServiceMarkedForDelete);
         }
-        bool stopped = CServiceRuntime(object.name).LiveStatus().currentState == kServiceStopped;
+        // Under the start lock, so that no restart brings the service back
+        // between the look at its state and its removal.
+        CServiceRuntime runtime(object.name);
+        const int startLock = runtime.LockStarts();
+        bool stopped = runtime.LiveStatus().currentState == kServiceStopped;
         uint32_t error = stopped ? CServiceDatabase::Remove(object.name)
                                  : CServiceDatabase::MarkForDelete(object.name);
+        if (!error && stopped) runtime.Forget();
+        if (startLock >= 0) close(startLock);
         if (error) return Fail(error);
         MarkDeleted(service);
         return true;
@@ -247,6 +251,41 @@ public:
         return true;
     }
 
+    bool ChangeFailureActions(ServiceHandle service,
+                              const ServiceFailureActions& failureActions) override {
+        ServiceObject object;
+        uint32_t right = kServiceChangeConfig;
+        for (const ServiceAction& action : failureActions.actions) {
+            if (action.type == kActionRestart) right |= kServiceStart;
+        }
+        if (!FindService(service, right, &object)) return false;
+        if (uint32_t error = CServiceDatabase::SetFailureActions(object.name, failureActions)) {
+            return Fail(error);
+        }
+        return true;
+    }
+
+    bool ChangeFailureActionsFlag(ServiceHandle service, bool onNonCrashFailures) override {
+        ServiceObject object;
+        if (!FindService(service, kServiceChangeConfig, &object)) return false;
+        if (uint32_t error =
+                CServiceDatabase::SetFailureActionsFlag(object.name, onNonCrashFailures)) {
+            return Fail(error);
+        }
+        return true;
+    }
+
+    bool QueryFailureActions(ServiceHandle service, ServiceFailureActions* failureActions,
+                             bool* onNonCrashFailures) override {
+        ServiceObject object;
+        if (!FindService(service, kServiceQueryConfig, &object)) return false;
+        ServiceConfig config;
+        if (!CServiceDatabase::Read(object.name, &config)) return Fail(kErrorServiceDoesNotExist);
+        *failureActions = config.failureActions;
+        *onNonCrashFailures = config.failureActionsOnNonCrashFailures;
+        return true;
+    }
+
     bool RunDispatcher(const ServiceTableEntry* table) override {
         return CServiceDispatcher::Instance().Run(table);
     }
@@ -317,33 +356,11 @@ private:
     // Starts the process and waits until its dispatcher has connected.
     static bool Launch(const ServiceConfig& config, const std::vector<std::wstring>& arguments) {
         CServiceRuntime runtime(config.name);
-        std::string lockPath = CServiceRuntime::Folder() + "/" + WideToUtf8(config.name) + ".lock";
-        int lockFile = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (lockFile < 0) return Fail(kErrorAccessDenied);
-        flock(lockFile, LOCK_EX);
-        bool started = LaunchLocked(runtime, config, arguments);
-        close(lockFile);
-        return started;
-    }
-
-    static bool LaunchLocked(const CServiceRuntime& runtime, const ServiceConfig& config,
-                             const std::vector<std::wstring>& arguments) {
-        if (runtime.LiveStatus().currentState != kServiceStopped) {
-            return Fail(kErrorServiceAlreadyRunning);
-        }
-        std::string token;
-        if (uint32_t error = runtime.Launch(config.imagePath, arguments, &token)) {
-            return Fail(error);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            RuntimeRecord record;
-            if (runtime.ReadRecord(&record) && record.token == token) return true;
-            int exitStatus = 0;
-            if (runtime.ReadExit(token, &exitStatus)) break;
-            std::this_thread::sleep_for(kStartPoll);
-        }
-        return Fail(kErrorServiceRequestTimeout);
+        const int startLock = runtime.LockStarts();
+        if (startLock < 0) return Fail(kErrorAccessDenied);
+        uint32_t error = runtime.StartAndWait(config, arguments);
+        close(startLock);
+        return error ? Fail(error) : true;
     }
 
     std::mutex mutex_;

@@ -1,5 +1,7 @@
 #include "platform/posix/ServiceDatabase.h"
 
+#include <algorithm>
+
 #include "common/RegFile.h"
 #include "common/Text.h"
 #include "platform/Registry.h"
@@ -62,6 +64,24 @@ std::vector<std::wstring> SplitMultiString(const wchar_t* list) {
     return names;
 }
 
+uint32_t ReadLittleEndian(const std::string& bytes, std::size_t at) {
+    uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+
+std::string QueryBytes(RegistryKeyHandle key, const wchar_t* name) {
+    uint32_t type = 0;
+    uint32_t size = 0;
+    if (RegistryQueryValue(key, name, &type, nullptr, &size) != 0 || type != kRegBinary) return "";
+    std::string bytes(size, '\0');
+    if (RegistryQueryValue(key, name, &type, bytes.data(), &size) != 0) return "";
+    bytes.resize(size);
+    return bytes;
+}
+
+constexpr std::size_t kFailureActionsHeader = 20;
+
 // The value CreateServiceW writes for each parameter given.
 uint32_t WriteValues(RegistryKeyHandle key, const ServiceCreation& c) {
     uint32_t error = SetDword(key, L"Type", c.serviceType);
@@ -84,7 +104,58 @@ uint32_t WriteValues(RegistryKeyHandle key, const ServiceCreation& c) {
     return error;
 }
 
+uint32_t OpenServiceKey(const std::wstring& name, CKey* key) {
+    return RegistryOpenKey(kHkeyLocalMachine, ServiceKeyPath(name), kKeyAllAccess, key->Out());
+}
+
 }  // namespace
+
+ServiceCommandLine SplitImagePath(const std::wstring& imagePath) {
+    ServiceCommandLine line;
+    std::size_t rest = imagePath.size();
+    if (!imagePath.empty() && imagePath[0] == L'"') {
+        std::size_t close = imagePath.find(L'"', 1);
+        if (close == std::wstring::npos) close = imagePath.size();
+        line.image = imagePath.substr(1, close - 1);
+        rest = std::min(close + 1, imagePath.size());
+    } else {
+        line.image = imagePath;
+    }
+    for (std::size_t at = rest; at < imagePath.size();) {
+        std::size_t start = imagePath.find_first_not_of(L" \t", at);
+        if (start == std::wstring::npos) break;
+        std::size_t end = imagePath.find_first_of(L" \t", start);
+        if (end == std::wstring::npos) end = imagePath.size();
+        line.arguments.push_back(imagePath.substr(start, end - start));
+        at = end;
+    }
+    return line;
+}
+
+std::string EncodeFailureActions(const ServiceFailureActions& failureActions) {
+    const uint32_t count = static_cast<uint32_t>(failureActions.actions.size());
+    std::string bytes = RegDwordData(failureActions.resetPeriod) + RegDwordData(0) +
+                        RegDwordData(0) + RegDwordData(count) +
+                        RegDwordData(count ? static_cast<uint32_t>(kFailureActionsHeader) : 0);
+    for (const ServiceAction& action : failureActions.actions) {
+        bytes += RegDwordData(action.type) + RegDwordData(action.delay);
+    }
+    return bytes;
+}
+
+bool DecodeFailureActions(const std::string& bytes, ServiceFailureActions* failureActions) {
+    if (bytes.size() < kFailureActionsHeader) return false;
+    const uint32_t count = ReadLittleEndian(bytes, 12);
+    if (count > (bytes.size() - kFailureActionsHeader) / 8) return false;
+    failureActions->resetPeriod = ReadLittleEndian(bytes, 0);
+    failureActions->actions.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::size_t at = kFailureActionsHeader + 8 * i;
+        failureActions->actions.push_back(
+            ServiceAction{ReadLittleEndian(bytes, at), ReadLittleEndian(bytes, at + 4)});
+    }
+    return true;
+}
 
 bool CServiceDatabase::Read(const std::wstring& name, ServiceConfig* config) {
     CKey key;
@@ -102,6 +173,12 @@ bool CServiceDatabase::Read(const std::wstring& name, ServiceConfig* config) {
     QueryDword(key.Get(), L"Start", &config->startType);
     uint32_t flag = 0;
     config->markedForDelete = QueryDword(key.Get(), L"DeleteFlag", &flag) && flag != 0;
+    if (!DecodeFailureActions(QueryBytes(key.Get(), L"FailureActions"), &config->failureActions)) {
+        config->failureActions = ServiceFailureActions{};
+    }
+    flag = 0;
+    config->failureActionsOnNonCrashFailures =
+        QueryDword(key.Get(), L"FailureActionsOnNonCrashFailures", &flag) && flag != 0;
     return true;
 }
 
@@ -140,6 +217,22 @@ uint32_t CServiceDatabase::SetDescription(const std::wstring& name, const wchar_
         return removed == kRegistryFileNotFound ? 0 : removed;
     }
     return SetString(key.Get(), L"Description", kRegSz, description);
+}
+
+uint32_t CServiceDatabase::SetFailureActions(const std::wstring& name,
+                                             const ServiceFailureActions& failureActions) {
+    CKey key;
+    if (uint32_t error = OpenServiceKey(name, &key)) return error;
+    std::string data = EncodeFailureActions(failureActions);
+    return RegistrySetValue(key.Get(), L"FailureActions", kRegBinary, data.data(),
+                            static_cast<uint32_t>(data.size()));
+}
+
+uint32_t CServiceDatabase::SetFailureActionsFlag(const std::wstring& name,
+                                                 bool onNonCrashFailures) {
+    CKey key;
+    if (uint32_t error = OpenServiceKey(name, &key)) return error;
+    return SetDword(key.Get(), L"FailureActionsOnNonCrashFailures", onNonCrashFailures ? 1 : 0);
 }
 
 std::vector<std::wstring> CServiceDatabase::ServiceNames() {

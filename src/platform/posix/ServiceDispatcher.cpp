@@ -16,6 +16,7 @@
 #include "common/Text.h"
 #include "platform/Process.h"
 #include "platform/posix/ServiceDatabase.h"
+#include "platform/posix/ServiceRecovery.h"
 
 namespace kx::platform {
 namespace {
@@ -80,6 +81,12 @@ bool CServiceDispatcher::Run(const ServiceTableEntry* table) {
     std::string name = TakeVariable(kServiceNameVariable);
     std::string token = TakeVariable(kServiceTokenVariable);
     std::string joined = TakeVariable(kServiceArgumentsVariable);
+    std::string ended = TakeVariable(kServiceEndedVariable);
+    if (!name.empty() && !ended.empty()) {
+        // Not the service: its monitor, after the service's process ended.
+        CServiceRecovery(Utf8ToWide(name), ended).Run();
+        return Fail(kErrorFailedServiceControllerConnect);
+    }
     if (name.empty() || token.empty()) return Fail(kErrorFailedServiceControllerConnect);
     if (!table || !table[0].serviceMain) return Fail(kErrorServiceInvalidParameter);
     {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -21,6 +22,7 @@
 #include "common/Text.h"
 #include "platform/MachineRoot.h"
 #include "platform/posix/ErrnoMapping.h"
+#include "platform/posix/PrivateFiles.h"
 
 extern char** environ;
 
@@ -29,6 +31,8 @@ namespace {
 
 constexpr int kControlTimeoutSeconds = 30;
 constexpr int kExitRecordWaits = 40;
+constexpr auto kStartTimeout = std::chrono::seconds(30);
+constexpr auto kStartPoll = std::chrono::milliseconds(10);
 
 bool ProcessAlive(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
@@ -73,9 +77,28 @@ struct LaunchPlan {
     std::string exitPath;
     std::string exitTemporary;
     std::string token;
+    // Empty unless the service's failure actions hold a restart.
+    std::vector<std::string> recoveryEnvironment;
 };
 
-[[noreturn]] void MonitorAndRecord(const LaunchPlan& plan, char* const* argv, char* const* envp) {
+bool HasRestartAction(const ServiceFailureActions& failureActions) {
+    for (const ServiceAction& action : failureActions.actions) {
+        if (action.type == kActionRestart) return true;
+    }
+    return false;
+}
+
+// Pointers into the strings of a plan, made before the fork.
+struct LaunchPointers {
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    std::vector<char*> recoveryArgv;
+    std::vector<char*> recoveryEnvp;
+};
+
+[[noreturn]] void MonitorAndRecord(const LaunchPlan& plan, const LaunchPointers& pointers) {
+    char* const* argv = pointers.argv.data();
+    char* const* envp = pointers.envp.data();
     pid_t service = fork();
     if (service == 0) {
         if (chdir("/") != 0) _exit(127);
@@ -105,13 +128,16 @@ struct LaunchPlan {
             rename(plan.exitTemporary.c_str(), plan.exitPath.c_str());
         }
     }
+    if (!plan.recoveryEnvironment.empty()) {
+        execve(plan.image.c_str(), pointers.recoveryArgv.data(), pointers.recoveryEnvp.data());
+    }
     _exit(0);
 }
 
 // The first child: a session of its own, no terminal, the output file, and
 // a second child that monitors the service, so that neither stays a child
 // of the controller.
-[[noreturn]] void StartSession(const LaunchPlan& plan, char* const* argv, char* const* envp) {
+[[noreturn]] void StartSession(const LaunchPlan& plan, const LaunchPointers& pointers) {
     setsid();
     int null = open("/dev/null", O_RDONLY);
     int output = open(plan.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
@@ -124,14 +150,14 @@ struct LaunchPlan {
     pid_t monitor = fork();
     if (monitor == 0) {
         signal(SIGHUP, SIG_DFL);
-        MonitorAndRecord(plan, argv, envp);
+        MonitorAndRecord(plan, pointers);
     }
     _exit(monitor > 0 ? 0 : 1);
 }
 
 bool IsServiceVariable(const std::string& entry) {
     for (const char* name : {kServiceNameVariable, kServiceTokenVariable, kServiceArgumentsVariable,
-                             "KX_MACHINE_ROOT"}) {
+                             kServiceEndedVariable, "KX_MACHINE_ROOT"}) {
         std::size_t length = std::strlen(name);
         if (entry.compare(0, length, name) == 0 && entry.size() > length && entry[length] == '=') {
             return true;
@@ -140,22 +166,34 @@ bool IsServiceVariable(const std::string& entry) {
     return false;
 }
 
-std::vector<std::string> ServiceEnvironment(const std::wstring& name, const std::string& token,
-                                            const std::vector<std::wstring>& arguments) {
+std::vector<std::string> InheritedEnvironment(const std::wstring& name) {
     std::vector<std::string> environment;
     for (char** entry = environ; entry && *entry; ++entry) {
         if (!IsServiceVariable(*entry)) environment.emplace_back(*entry);
     }
+    environment.push_back(std::string(kServiceNameVariable) + "=" + WideToUtf8(name));
+    environment.push_back("KX_MACHINE_ROOT=" + WideToUtf8(GetMachineRoot()));
+    return environment;
+}
+
+std::vector<std::string> ServiceEnvironment(const std::wstring& name, const std::string& token,
+                                            const std::vector<std::wstring>& arguments) {
+    std::vector<std::string> environment = InheritedEnvironment(name);
     std::wstring joined;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (i) joined += L'\x1f';
         joined += arguments[i];
     }
-    environment.push_back(std::string(kServiceNameVariable) + "=" + WideToUtf8(name));
     environment.push_back(std::string(kServiceTokenVariable) + "=" + token);
     environment.push_back(std::string(kServiceArgumentsVariable) + "=" + WideToUtf8(joined));
-    environment.push_back("KX_MACHINE_ROOT=" + WideToUtf8(GetMachineRoot()));
     return environment;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 bool ReadAll(int fd, void* buffer, std::size_t size) {
@@ -177,8 +215,7 @@ CServiceRuntime::CServiceRuntime(const std::wstring& serviceName)
 
 std::string CServiceRuntime::Folder() {
     std::string folder = WideToUtf8(GetMachineRoot()) + "/Services";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    CreatePrivateFolders(folder);
     chmod(folder.c_str(), 0700);
     return folder;
 }
@@ -264,11 +301,12 @@ uint32_t CServiceRuntime::SendControl(uint32_t control, ServiceStatus* status) c
     return answer.error;
 }
 
-uint32_t CServiceRuntime::Launch(const std::wstring& imagePath,
+uint32_t CServiceRuntime::Launch(const ServiceConfig& config,
                                  const std::vector<std::wstring>& arguments,
                                  std::string* token) const {
+    const ServiceCommandLine line = SplitImagePath(config.imagePath);
     LaunchPlan plan;
-    plan.image = WideToUtf8(imagePath);
+    plan.image = WideToUtf8(line.image);
     struct stat info {};
     if (stat(plan.image.c_str(), &info) != 0) return Win32ErrorFromErrno(errno, 2);
     if (!S_ISREG(info.st_mode) || access(plan.image.c_str(), X_OK) != 0) {
@@ -279,20 +317,58 @@ uint32_t CServiceRuntime::Launch(const std::wstring& imagePath,
     plan.output = OutputPath();
     plan.exitPath = ExitPath();
     plan.exitTemporary = ExitPath() + "." + plan.token + ".tmp";
-    std::vector<char*> argv{plan.image.data(), nullptr};
-    std::vector<char*> envp;
-    for (std::string& entry : plan.environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    if (HasRestartAction(config.failureActions)) {
+        plan.recoveryEnvironment = InheritedEnvironment(name_);
+        plan.recoveryEnvironment.push_back(std::string(kServiceEndedVariable) + "=" + plan.token);
+    }
+    std::vector<std::string> commandLine{plan.image};
+    for (const std::wstring& argument : line.arguments) commandLine.push_back(WideToUtf8(argument));
+    std::vector<std::string> imageOnly{plan.image};
+    LaunchPointers pointers;
+    pointers.argv = Pointers(commandLine);
+    pointers.envp = Pointers(plan.environment);
+    pointers.recoveryArgv = Pointers(imageOnly);
+    pointers.recoveryEnvp = Pointers(plan.recoveryEnvironment);
 
     pid_t session = fork();
     if (session < 0) return Win32ErrorFromErrno(errno);
-    if (session == 0) StartSession(plan, argv.data(), envp.data());
+    if (session == 0) StartSession(plan, pointers);
     int status = 0;
     while (waitpid(session, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return kErrorServiceRequestTimeout;
     *token = plan.token;
     return 0;
+}
+
+uint32_t CServiceRuntime::StartAndWait(const ServiceConfig& config,
+                                       const std::vector<std::wstring>& arguments) const {
+    if (LiveStatus().currentState != kServiceStopped) return kErrorServiceAlreadyRunning;
+    std::string token;
+    if (uint32_t error = Launch(config, arguments, &token)) return error;
+    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        RuntimeRecord record;
+        if (ReadRecord(&record) && record.token == token) return 0;
+        int exitStatus = 0;
+        if (ReadExit(token, &exitStatus)) break;
+        std::this_thread::sleep_for(kStartPoll);
+    }
+    return kErrorServiceRequestTimeout;
+}
+
+int CServiceRuntime::LockStarts() const {
+    int fd = open((base_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+void CServiceRuntime::Forget() const {
+    for (const std::string& path : {StatusPath(), ExitPath(), FailuresPath()}) {
+        unlink(path.c_str());
+    }
 }
 
 }  // namespace kx::platform

@@ -7,6 +7,8 @@
 //                  token and the exit status
 //   <name>.sock    the service's control socket
 //   <name>.out     the service's standard output and error
+//   <name>.lock    held while a start, a restart or a deletion is decided
+//   <name>.failures  the failures counted for the failure actions
 
 #include <sys/types.h>
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "platform/ServiceControl.h"
+#include "platform/posix/ServiceDatabase.h"
 
 namespace kx::platform {
 
@@ -34,6 +37,7 @@ public:
     std::string ExitPath() const { return base_ + ".exit"; }
     std::string SocketPath() const { return base_ + ".sock"; }
     std::string OutputPath() const { return base_ + ".out"; }
+    std::string FailuresPath() const { return base_ + ".failures"; }
 
     // The status as a controller sees it: stopped when the service never ran,
     // or when its process ended without reporting stopped (1067, with the
@@ -50,9 +54,21 @@ public:
     uint32_t SendControl(uint32_t control, ServiceStatus* status) const;
 
     // Launches the image in a session of its own, with a monitor that
-    // records its end. Returns 0 with the new start's token.
-    uint32_t Launch(const std::wstring& imagePath, const std::vector<std::wstring>& arguments,
+    // records its end and, when the service has a restart among its failure
+    // actions, hands the end over to CServiceRecovery. Returns 0 with the new
+    // start's token.
+    uint32_t Launch(const ServiceConfig& config, const std::vector<std::wstring>& arguments,
                     std::string* token) const;
+    // Launches unless the service runs already (1056) and waits until its
+    // dispatcher has connected (1053 when it does not). The caller holds the
+    // start lock.
+    uint32_t StartAndWait(const ServiceConfig& config,
+                          const std::vector<std::wstring>& arguments) const;
+    // The start lock, which orders starts, restarts and deletion of the
+    // service between processes: a descriptor to close, or -1.
+    int LockStarts() const;
+    // Drops what is known of past runs, for a service that is removed.
+    void Forget() const;
 
 private:
     std::wstring name_;
@@ -64,6 +80,9 @@ private:
 inline constexpr const char* kServiceNameVariable = "KX_SERVICE_NAME";
 inline constexpr const char* kServiceTokenVariable = "KX_SERVICE_START_TOKEN";
 inline constexpr const char* kServiceArgumentsVariable = "KX_SERVICE_START_ARGS";
+// Set instead of the token when the image runs to recover from the end of
+// the start with this token (CServiceRecovery) rather than as the service.
+inline constexpr const char* kServiceEndedVariable = "KX_SERVICE_ENDED_START";
 
 // The request and the answer on a control socket.
 struct ControlRequest {

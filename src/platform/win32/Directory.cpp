@@ -17,11 +17,35 @@
 
 #include <cstring>
 
+#include "common/Format.h"
+#include "platform/SystemMessage.h"
+
 namespace kx::platform {
 namespace {
 
 std::wstring explicitUser;
 std::wstring explicitPassword;
+
+// The service's own credentials, Kerberos or NTLM, and every message of the
+// connection signed and sealed: a directory answer can be neither read nor
+// changed on the way.
+constexpr DWORD kSecureBind = ADS_SECURE_AUTHENTICATION | ADS_USE_SIGNING | ADS_USE_SEALING;
+
+// Failures of the question, not of reaching or binding the directory.
+bool IsAnswer(uint32_t code) {
+    switch (code) {
+        case kDirectoryNoSuchObject:
+        case kDirectoryBadPathname:
+        case kDirectoryPropertyNotFound:
+        case kDirectoryNoColumn:
+        case kDirectoryNoMoreRows:
+        case kDirectoryInvalidArgument:
+        case kDirectoryNotImplemented:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // A BSTR that frees itself.
 class Bstr {
@@ -250,11 +274,11 @@ public:
         ::IDirectorySearch* opened = nullptr;
         const bool explicitCredentials = !explicitUser.empty();
         // Tests under Wine only: Wine has no bind with the service's own credentials.
-        const HRESULT result = ADsOpenObject(
-            path.c_str(), explicitCredentials ? explicitUser.c_str() : nullptr,
-            explicitCredentials ? explicitPassword.c_str() : nullptr,
-            explicitCredentials ? ADS_FAST_BIND : ADS_SECURE_AUTHENTICATION | ADS_FAST_BIND,
-            IID_IDirectorySearch, reinterpret_cast<void**>(&opened));
+        const HRESULT result =
+            ADsOpenObject(path.c_str(), explicitCredentials ? explicitUser.c_str() : nullptr,
+                          explicitCredentials ? explicitPassword.c_str() : nullptr,
+                          explicitCredentials ? DWORD{ADS_FAST_BIND} : kSecureBind | ADS_FAST_BIND,
+                          IID_IDirectorySearch, reinterpret_cast<void**>(&opened));
         if (FAILED(result) || !opened) return Code(result);
         search = std::make_unique<Search>(opened);
         return 0;
@@ -263,8 +287,13 @@ public:
     uint32_t GetObject(const std::wstring& path,
                        std::unique_ptr<IDirectoryObject>& object) override {
         IADs* opened = nullptr;
+        // Tests under Wine: its ADsGetObject reads RootDSE anonymously, a
+        // secure bind it cannot make.
         const HRESULT result =
-            ADsGetObject(path.c_str(), IID_IADs, reinterpret_cast<void**>(&opened));
+            explicitUser.empty()
+                ? ADsOpenObject(path.c_str(), nullptr, nullptr, kSecureBind, IID_IADs,
+                                reinterpret_cast<void**>(&opened))
+                : ADsGetObject(path.c_str(), IID_IADs, reinterpret_cast<void**>(&opened));
         if (FAILED(result) || !opened) return Code(result);
         object = std::make_unique<Object>(opened);
         return 0;
@@ -297,6 +326,22 @@ public:
         if (SUCCEEDED(result) && encoded) text = encoded;
         if (encoded) FreeADsMem(encoded);
         return Code(result);
+    }
+
+    std::wstring DescribeBindFailure(const std::wstring& target, uint32_t code) override {
+        if (code == 0 || IsAnswer(code)) return L"";
+        const bool path = target.rfind(L"LDAP://", 0) == 0;
+        const std::wstring method =
+            !path ? L"DsBindW with the service's credentials"
+            : explicitUser.empty()
+                ? L"secure bind with the service's credentials, signed and sealed"
+                : L"simple bind as " + explicitUser;
+        std::wstring reason = GetSystemErrorText(code);
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r'))
+            reason.pop_back();
+        const std::wstring number = Format(path ? L"0x%08X" : L"%u", code);
+        return Format(L"%s (%s): %s", target, method,
+                      reason.empty() ? L"error " + number : reason + L" (" + number + L")");
     }
 };
 

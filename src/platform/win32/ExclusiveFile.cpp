@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#include "common/Format.h"
+#include "platform/Time.h"
+#include "platform/win32/PrivateFileSecurity.h"
+
 namespace kx::platform {
 namespace {
 
@@ -18,22 +22,16 @@ int64_t ToInt64(const FILETIME& time) {
 
 }  // namespace
 
-std::wstring CreateUniqueFile(const std::wstring& directory, const std::wstring& prefix) {
-    wchar_t path[MAX_PATH] = {};
-    if (GetTempFileNameW(directory.c_str(), prefix.c_str(), 0, path) == 0) return L"";
-    return path;
-}
-
 CExclusiveFile::~CExclusiveFile() {
     Close();
 }
 
 uint32_t CExclusiveFile::Open(const std::wstring& path, ExclusiveAccess access) {
     Close();
-    const bool create = access == ExclusiveAccess::CreateForWriting;
-    HANDLE file =
-        CreateFileW(path.c_str(), create ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                    create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool create = access == ExclusiveAccess::CreateNew;
+    HANDLE file = CreateFileW(path.c_str(), create ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE,
+                              0, PrivateFileAttributes(), create ? CREATE_NEW : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     handle_ = reinterpret_cast<intptr_t>(file);
     path_ = path;

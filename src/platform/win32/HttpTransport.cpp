@@ -7,11 +7,15 @@
 #include <new>
 #include <string_view>
 
+#include "TrustedRoots.h"
+
 namespace kx::platform {
 namespace {
 
 constexpr DWORD kWritePiece = 16384;
 constexpr std::size_t kInitialBodyBuffer = 10240;
+// WinHTTP's own certificate checks, turned off when the agent's certificate
+// authorities stand in for the machine's roots (CTrustedRoots checks then).
 constexpr DWORD kIgnoreCertificateProblems = 0x3100;  // unknown CA, bad date, name mismatch
 constexpr std::size_t kProxyTextLimit = 260;
 
@@ -44,6 +48,29 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
     }
     text.resize(bytes / sizeof(wchar_t));
     return text;
+}
+
+// What WinHTTP's status callback reports of a refused certificate, as the
+// error code the Linux transport gives for the same fault.
+uint32_t SecureFailureError(DWORD flags) {
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return kErrorWinHttpSecureInvalidCa;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
+        return kErrorWinHttpSecureCertDateInvalid;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)
+        return kErrorWinHttpSecureCertNameInvalid;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED) return kErrorWinHttpSecureCertRevoked;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT) return kErrorWinHttpSecureInvalidCert;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR)
+        return kErrorWinHttpSecureChannelError;
+    return kErrorWinHttpSecureFailure;
+}
+
+std::wstring HostOfUrl(const wchar_t* url) {
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url, 0, 0, &parts) || parts.lpszHostName == nullptr) return {};
+    return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
 }
 
 void FreeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
@@ -86,12 +113,18 @@ public:
         std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
         // The path runs on to the end of the URL: the query string belongs to it.
         std::wstring object = parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath) : std::wstring();
-        bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        if (secure_ && !target.trustedCertificates.empty()) {
+            if (uint32_t error = roots_.Load(target.trustedCertificates); error != 0) return error;
+        } else {
+            roots_.Clear();
+        }
+        host_ = host;
         connection_ = WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
         if (connection_ != nullptr) {
             request_ = WinHttpOpenRequest(connection_, target_.verb.c_str(), object.c_str(),
                                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                          secure ? WINHTTP_FLAG_SECURE : 0);
+                                          secure_ ? WINHTTP_FLAG_SECURE : 0);
         }
         if (request_ == nullptr) {
             DWORD error = GetLastError();
@@ -108,10 +141,7 @@ public:
         DWORD receive = target.timeouts.receive;
         WinHttpSetOption(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive,
                          sizeof(receive));
-        if (secure) {
-            DWORD flags = kIgnoreCertificateProblems;
-            WinHttpSetOption(request_, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
-        }
+        if (secure_) WatchSecurity();
         headersAdded_ = false;
         return 0;
     }
@@ -119,10 +149,16 @@ public:
     uint32_t Attempt(const HttpAttemptRequest& request, HttpAttemptResponse& response) override {
         response = HttpAttemptResponse();
         PrepareAttempt(request);
+        secureFailureFlags_ = 0;
+        currentHost_ = host_;
         DWORD error = Send();
-        if (error != 0) return WinHttpError(error);
+        if (error != 0) return AttemptError(error);
+        // No byte of the body goes to a server whose certificate is refused.
+        if (uint32_t refused = CheckServerCertificate(); refused != 0) return refused;
         WriteBody(request.body);
-        if (!WinHttpReceiveResponse(request_, nullptr)) return WinHttpError(GetLastError());
+        if (!WinHttpReceiveResponse(request_, nullptr)) return AttemptError(GetLastError());
+        // A redirection may have moved the request to another connection.
+        if (uint32_t refused = CheckServerCertificate(); refused != 0) return refused;
         response.rawHeaders = QueryHeaderText(request_, WINHTTP_QUERY_RAW_HEADERS_CRLF);
         response.statusCode = QueryHeaderText(request_, WINHTTP_QUERY_STATUS_CODE);
         return WinHttpError(ReadBody(request.maxResponseBytes, response.body));
@@ -135,6 +171,61 @@ public:
     }
 
 private:
+    // HTTPS: WinHTTP's checks against the machine's roots, or with the
+    // agent's own authorities CTrustedRoots instead; a redirection never
+    // leaves https (WinHTTP's default policy, set so that it holds). The
+    // status callback tells why WinHTTP refused a certificate, and where a
+    // redirection leads.
+    void WatchSecurity() {
+        if (roots_.Loaded()) {
+            DWORD flags = kIgnoreCertificateProblems;
+            WinHttpSetOption(request_, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+        }
+        DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+        WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+        DWORD_PTR self = reinterpret_cast<DWORD_PTR>(this);
+        WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof(self));
+        WinHttpSetStatusCallback(
+            request_, OnStatus,
+            WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_REDIRECT, 0);
+    }
+
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
+                                  DWORD length) {
+        auto* self = reinterpret_cast<CWinHttpTransport*>(context);
+        if (self == nullptr || information == nullptr) return;
+        if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && length >= sizeof(DWORD)) {
+            self->secureFailureFlags_ = *static_cast<const DWORD*>(information);
+        }
+        if (status == WINHTTP_CALLBACK_STATUS_REDIRECT) {
+            // A relative location (as Wine passes it on) stays on the host.
+            std::wstring host = HostOfUrl(static_cast<const wchar_t*>(information));
+            if (!host.empty()) self->currentHost_ = host;
+        }
+    }
+
+    uint32_t AttemptError(DWORD error) const {
+        if (error == ERROR_WINHTTP_SECURE_FAILURE) return SecureFailureError(secureFailureFlags_);
+        return WinHttpError(error);
+    }
+
+    // Over HTTPS the answer must come over TLS, and with the agent's own
+    // authorities from a server whose certificate they trust for the host
+    // the request is at.
+    uint32_t CheckServerCertificate() const {
+        if (!secure_) return 0;
+        PCCERT_CONTEXT certificate = nullptr;
+        DWORD size = sizeof(certificate);
+        if (!WinHttpQueryOption(request_, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate,
+                                &size) ||
+            certificate == nullptr) {
+            return kErrorWinHttpRedirectFailed;
+        }
+        uint32_t refused = roots_.Loaded() ? roots_.Check(certificate, currentHost_) : 0;
+        CertFreeCertificateContext(certificate);
+        return refused;
+    }
+
     void PrepareAttempt(const HttpAttemptRequest& request) {
         // Headers stay on the request handle: added again, a retry would send
         // them coalesced ("Content-Length: 10; 10").
@@ -236,6 +327,11 @@ private:
     HINTERNET request_ = nullptr;
     HttpTarget target_;
     bool headersAdded_ = false;
+    bool secure_ = false;
+    CTrustedRoots roots_;
+    std::wstring host_;
+    std::wstring currentHost_;  // the host a redirection led to
+    DWORD secureFailureFlags_ = 0;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 namespace kx::platform {
 namespace {
@@ -11,6 +12,7 @@ namespace {
 using RegisterHandlerExProc = SERVICE_STATUS_HANDLE(WINAPI*)(LPCWSTR, LPHANDLER_FUNCTION_EX,
                                                              LPVOID);
 using ChangeConfig2Proc = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+using QueryConfig2Proc = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
 
 // One service per process: the platform calls these trampolines, which
 // forward to the entry points the core handed over.
@@ -84,6 +86,8 @@ public:
                 reinterpret_cast<void*>(GetProcAddress(advapi, "RegisterServiceCtrlHandlerExW")));
             changeConfig2_ = reinterpret_cast<ChangeConfig2Proc>(
                 reinterpret_cast<void*>(GetProcAddress(advapi, "ChangeServiceConfig2W")));
+            queryConfig2_ = reinterpret_cast<QueryConfig2Proc>(
+                reinterpret_cast<void*>(GetProcAddress(advapi, "QueryServiceConfig2W")));
         }
     }
 
@@ -130,13 +134,40 @@ public:
     }
     bool HasChangeServiceConfig2() override { return changeConfig2_ != nullptr; }
     bool ChangeDescription(ServiceHandle service, const wchar_t* description) override {
-        if (!changeConfig2_) {
-            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-            return false;
-        }
         SERVICE_DESCRIPTIONW info{const_cast<LPWSTR>(description)};
-        return changeConfig2_(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_DESCRIPTION, &info) !=
-               FALSE;
+        return ChangeConfig2(service, SERVICE_CONFIG_DESCRIPTION, &info);
+    }
+    bool ChangeFailureActions(ServiceHandle service,
+                              const ServiceFailureActions& failureActions) override {
+        std::vector<SC_ACTION> actions;
+        for (const ServiceAction& action : failureActions.actions) {
+            actions.push_back(SC_ACTION{static_cast<SC_ACTION_TYPE>(action.type), action.delay});
+        }
+        SERVICE_FAILURE_ACTIONSW info{};
+        info.dwResetPeriod = failureActions.resetPeriod;
+        info.cActions = static_cast<DWORD>(actions.size());
+        info.lpsaActions = actions.empty() ? nullptr : actions.data();
+        return ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &info);
+    }
+    bool ChangeFailureActionsFlag(ServiceHandle service, bool onNonCrashFailures) override {
+        SERVICE_FAILURE_ACTIONS_FLAG info{onNonCrashFailures ? TRUE : FALSE};
+        return ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &info);
+    }
+    bool QueryFailureActions(ServiceHandle service, ServiceFailureActions* failureActions,
+                             bool* onNonCrashFailures) override {
+        std::vector<BYTE> buffer;
+        if (!QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &buffer)) return false;
+        const auto* info = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+        failureActions->resetPeriod = info->dwResetPeriod;
+        failureActions->actions.clear();
+        for (DWORD i = 0; info->lpsaActions && i < info->cActions; ++i) {
+            failureActions->actions.push_back(ServiceAction{
+                static_cast<uint32_t>(info->lpsaActions[i].Type), info->lpsaActions[i].Delay});
+        }
+        if (!QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &buffer)) return false;
+        *onNonCrashFailures = reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())
+                                  ->fFailureActionsOnNonCrashFailures != FALSE;
+        return true;
     }
 
     bool RunDispatcher(const ServiceTableEntry* table) override {
@@ -179,8 +210,30 @@ public:
     }
 
 private:
+    bool ChangeConfig2(ServiceHandle service, DWORD level, void* info) {
+        if (!changeConfig2_) {
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return false;
+        }
+        return changeConfig2_(static_cast<SC_HANDLE>(service), level, info) != FALSE;
+    }
+    // The level's structure with the strings and arrays it points into.
+    bool QueryConfig2(ServiceHandle service, DWORD level, std::vector<BYTE>* buffer) {
+        if (!queryConfig2_) {
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return false;
+        }
+        DWORD needed = 0;
+        queryConfig2_(static_cast<SC_HANDLE>(service), level, nullptr, 0, &needed);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+        buffer->assign(needed, 0);
+        return queryConfig2_(static_cast<SC_HANDLE>(service), level, buffer->data(), needed,
+                             &needed) != FALSE;
+    }
+
     RegisterHandlerExProc registerHandlerEx_ = nullptr;
     ChangeConfig2Proc changeConfig2_ = nullptr;
+    QueryConfig2Proc queryConfig2_ = nullptr;
 };
 
 }  // namespace

@@ -13,8 +13,8 @@ every .evtx file of this folder was imported in file-name order:
 
 What the machine knows, as the test sets it up:
 - the directory of the records' domain (Samba, profile "recorded") holds the
-  objects of DIRECTORY below;
-- the machine's accounts table knows the domain accounts of ACCOUNTS;
+  objects of DIRECTORY below and the accounts of ACCOUNTS, which name the
+  domain's SIDs as the directory does for a member computer;
 - no parameter or message files are registered, so "%%n" references stay as
   they are and every record's message is the "cannot be found" text;
 - the computer's own name is "<computer>", its DNS domain "offsec.lan";
