@@ -74,16 +74,27 @@ bool WaitFor(Condition condition, std::chrono::seconds limit = std::chrono::seco
     return condition();
 }
 
+bool IsCacheFile(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    return name.rfind("KX_", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp";
+}
+
 int CacheFiles() {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(ServiceFolder())) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("KX_", 0) == 0 && name.size() > 4 &&
-            name.substr(name.size() - 4) == ".tmp") {
-            ++count;
-        }
+        if (IsCacheFile(entry.path())) ++count;
     }
     return count;
+}
+
+// What a test before left undelivered (its server made to refuse) is not
+// the next test's.
+void RemoveCacheFiles() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(ServiceFolder())) {
+        if (IsCacheFile(entry.path())) files.push_back(entry.path());
+    }
+    for (const std::filesystem::path& file : files) std::filesystem::remove(file);
 }
 
 bool FileExists(const std::filesystem::path& folder, const char* name) {
@@ -136,6 +147,8 @@ class ServiceDeliveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.Available()) << CReferenceServer::kNotAvailable;
+        ASSERT_TRUE(server.ClearFault());
+        RemoveCacheFiles();
         CRegistryKey policy;
         policy.SetRoot(kx::platform::kHkeyLocalMachine);
         ASSERT_TRUE(policy.Open(kPolicySettingsKey, true));
