@@ -140,6 +140,7 @@ void CEventLogCollector::CollectOnce(uint32_t* lastFailureReport) {
         return;
     }
     COpenLog log(eventLog_, handle);
+    readAgain_ = false;
     LogMessage(kSourceFile, __LINE__, kLogInformation,
                L"Successfully opened event log '%s' on server '%s'.", logName_, serverName_);
     if (openedCallback_) openedCallback_(userData_);
@@ -220,9 +221,10 @@ bool CEventLogCollector::ApplyRestartRules(kx::platform::EventLogHandle log) {
                    L"less than the oldest record (%d).",
                    newest, startingRecord_, oldest);
     }
-    if (!restarted && IsLastRecordReplaced(log, oldest, newest)) {
+    if (!restarted && (IsLastRecordReplaced(log, oldest, newest) ||
+                       IsResumeRecordReplaced(log, oldest, newest))) {
         // Cleared and written past the old numbering since the last poll.
-        const uint32_t replaced = lastDelivered_.number;
+        const uint32_t replaced = startingRecord_ - 1;
         startingRecord_ = oldest;
         restarted = true;
         LogMessage(kSourceFile, __LINE__, kLogInformation,
@@ -247,7 +249,19 @@ bool CEventLogCollector::IsLastRecordReplaced(kx::platform::EventLogHandle log, 
     return record != lastDelivered_.bytes;
 }
 
+bool CEventLogCollector::IsResumeRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest,
+                                                uint32_t newest) {
+    const uint32_t number = resumeAfter_.RecordNumber();
+    if (!resumeAfter_.IsKnown() || startingRecord_ != number + 1 || number < oldest ||
+        number > newest)
+        return false;
+    std::vector<uint8_t> record;
+    if (ReadRecordByNumber(log, number, &record) != 0) return false;
+    return !CEventRecordIdentity::Of(record.data()).SameRecordAs(resumeAfter_);
+}
+
 void CEventLogCollector::RememberDelivered(const void* record) {
+    resumeAfter_ = CEventRecordIdentity();
     const auto* bytes = static_cast<const uint8_t*>(record);
     lastDelivered_.number = lastRecord_;
     try {
@@ -259,6 +273,7 @@ void CEventLogCollector::RememberDelivered(const void* record) {
 
 void CEventLogCollector::ForgetLastRecord() {
     lastRecord_ = 0;
+    resumeAfter_ = CEventRecordIdentity();
     lastDelivered_ = DeliveredRecord{};
 }
 
@@ -296,7 +311,8 @@ uint32_t CEventLogCollector::ReadStartingEventLogRecord(kx::platform::EventLogHa
         uint32_t error = ReadRecordByNumber(log, startingRecord_, &record);
         if (error != 0) return error;
         DoCallback(record.data());
-        return 0;
+        // The records after one that is to be read again wait for it.
+        return readAgain_ ? kGeneralFailure : 0;
     } catch (...) {
         LogException(L"ReadStartingEventLogRecord");
         // Not 0: reading on sequentially from an unknown position could
@@ -383,13 +399,20 @@ int CEventLogCollector::DoCallback(const void* record) {
         lastRecord_ = previous;
         return 0;
     }
-    RememberDelivered(record);
+    int result = 1;
     try {
-        return recordCallback_ ? recordCallback_(record, userData_) : 1;
+        if (recordCallback_) result = recordCallback_(record, userData_);
     } catch (...) {
         LogException(L"DoCallback");
-        return 1;
+        result = 1;
     }
+    if (result == kReadAgain) {
+        lastRecord_ = previous;
+        readAgain_ = true;
+        return 0;
+    }
+    RememberDelivered(record);
+    return result;
 }
 
 uint32_t CEventLogCollector::GetStartRecordFromLimit() {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BaseClasses/EventRecordIdentity.h"
 #include "BaseClasses/WorkerThread.h"
 #include "platform/Event.h"
 #include "platform/EventLog.h"
@@ -24,8 +25,10 @@ public:
     // record: one whole record in the platform's EVENTLOGRECORD layout; its
     // Length is at least the fixed part and all its bytes lie in the
     // collector's buffer. Non-zero goes on; zero ends the current poll (the
-    // record still counts as read).
+    // record still counts as read); kReadAgain ends it too, and the next poll
+    // starts with this record again.
     using RecordCallback = int (*)(const void* record, void* userData);
+    static constexpr int kReadAgain = -1;
     using OpenedCallback = void (*)(void* userData);
 
     static constexpr uint32_t kReadBufferSize = 0x7FFFF;
@@ -51,6 +54,11 @@ public:
                                  uint32_t startingRecord, int32_t collectionLimit,
                                  RecordCallback recordCallback, OpenedCallback openedCallback,
                                  void* userData);
+    // The record before the starting record as it was when its number was
+    // saved: a log that holds another record under that number was cleared
+    // and written again while nobody read it, and is read from its oldest
+    // record. Call before BeginCollecting.
+    void SetResumeIdentity(const CEventRecordIdentity& identity) { resumeAfter_ = identity; }
     void BeginCollecting();
     // For benchmarks that measure the read path alone: after every
     // interval of delivery the worker pauses this long; a pause of 0 turns
@@ -67,6 +75,7 @@ private:
     void ReportOpenFailure();
     bool ApplyRestartRules(kx::platform::EventLogHandle log);
     bool IsLastRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest, uint32_t newest);
+    bool IsResumeRecordReplaced(kx::platform::EventLogHandle log, uint32_t oldest, uint32_t newest);
     void RememberDelivered(const void* record);
     void ForgetLastRecord();
     void Pause(int steps);
@@ -100,6 +109,7 @@ private:
     std::atomic<int32_t> running_{0};
     std::atomic<int32_t> finished_{1};
     uint32_t lastRecord_ = 0;
+    bool readAgain_ = false;  // a record of this poll is to be read again
     // A copy of the record delivered last, to tell at the next poll whether
     // the log still holds it under its number.
     struct DeliveredRecord {
@@ -107,6 +117,8 @@ private:
         std::vector<uint8_t> bytes;
     };
     DeliveredRecord lastDelivered_;
+    // Until the first record is delivered: the one the run resumes after.
+    CEventRecordIdentity resumeAfter_;
     uint32_t throttlePause_ = 500;
     uint32_t throttleInterval_ = 1000;
     uint32_t lastThrottleTime_ = 0;

@@ -98,3 +98,13 @@ std::wstring GetConfigValue(const std::wstring& name) {
     std::size_t end = rest.find(L'<');
     return end == std::wstring::npos ? std::wstring() : rest.substr(0, end);
 }
+
+std::wstring GetLastEventLogRecordIdentity() {
+    return ReadString(kProductSettingsKey, L"WSLastEventLogRecordIdentity", L"");
+}
+
+void SetLastEventLogRecordIdentity(const std::wstring& identity) {
+    WithSettingsKey(kProductSettingsKey, [&](CRegistryKey& key, bool opened) {
+        return opened && key.WriteString(L"WSLastEventLogRecordIdentity", identity);
+    });
+}

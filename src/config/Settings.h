@@ -33,3 +33,9 @@ void SetEDVersion(const std::wstring& version);
 // http(s)://server:port/GetConfigValue?Name=name", the name inserted as given).
 // Empty when the server cannot be reached or its answer lacks the markers.
 std::wstring GetConfigValue(const std::wstring& name);
+
+// Product key: what identifies the record of the saved number (text of
+// CEventRecordIdentity, "WSLastEventLogRecordIdentity", default ""), written
+// after the number; it names its number, so one left from another is known.
+std::wstring GetLastEventLogRecordIdentity();
+void SetLastEventLogRecordIdentity(const std::wstring& identity);

@@ -70,6 +70,9 @@ public:
     // document cut short never closes it.
     bool IsComplete() const { return complete_; }
     const std::wstring& GetErrorText() const { return errorText_; }
+    // A whole definitions set has been held: the local copy was loaded or a
+    // download succeeded. Until then nothing can be told wanted or not.
+    bool HasHeldASet() const { return held_; }
     // The version number of the definitions held; empty until one is taken.
     const std::wstring& GetVersion() const { return version_; }
     void SetVersion(const std::wstring& version) { version_ = version; }
@@ -126,5 +129,6 @@ private:
     std::wstring errorText_;
     int32_t success_ = 0;
     std::wstring version_;
+    bool held_ = false;
     std::bitset<65536> candidates_;  // event codes that some definition carries
 };

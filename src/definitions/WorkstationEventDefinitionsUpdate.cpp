@@ -49,16 +49,18 @@ int32_t CWorkstationEventDefinitions::Update() {
     if (version_.empty()) {
         std::wstring text = ReadLocalDefinitions();
         if (!text.empty()) {
-            version_ = GetEDVersion();
             LoadFromXml(text);
+            // A copy that is not a whole document holds no version: the
+            // server's document is downloaded whatever its number.
+            if (DeclaresSuccess()) {
+                version_ = GetEDVersion();
+                held_ = true;
+            }
         }
     }
     std::wstring newVersion = GetConfigValue(L"EDVersionNumber");
     if (newVersion.empty()) return kNoServerVersion;
     if (kx::EqualsNoCase(newVersion, version_)) return 0;
-    // Taken before the download: a download that fails is not tried again
-    // until the server's number changes.
-    version_ = newVersion;
     std::wstring os = GetOsVersion();
     if (os == L"5.1") os = L"5.2";  // one document serves both
     CFoundationServiceRequest request(L"/EventDefinitions/" + os);
@@ -77,7 +79,10 @@ int32_t CWorkstationEventDefinitions::Update() {
                    url, request.Http().GetStatusCode());
         return result;
     }
+    // The version is the one of the set taken: a download that failed is
+    // tried again at the next refresh.
     TakeSetFrom(downloaded);
+    version_ = newVersion;
     WriteLocalDefinitions(body);
     SetEDVersion(newVersion);
     return result;
@@ -88,6 +93,7 @@ void CWorkstationEventDefinitions::TakeSetFrom(CWorkstationEventDefinitions& dow
     candidates_ = downloaded.candidates_;
     success_ = downloaded.success_;
     complete_ = downloaded.complete_;
+    held_ = true;
 }
 
 std::wstring CWorkstationEventDefinitions::GetOsVersion() {

@@ -31,9 +31,10 @@ bool CXMLEventDefinition::PassesStringRules(CEventLogEntry& record) const {
     return true;
 }
 
+// The definition's numbers are compared whole: a code of 70000 is no 4464.
 bool CXMLEventDefinition::Selects(CEventLogEntry& record) const {
-    return static_cast<uint16_t>(EventCode) == record.GetEventId() &&
-           static_cast<uint16_t>(EventTypeID) == record.GetEventType() &&
+    return EventCode == int32_t{record.GetEventId()} &&
+           EventTypeID == int32_t{record.GetEventType()} &&
            kx::EqualsNoCase(EventSource, record.GetSourceName()) &&
            kx::EqualsNoCase(LogName, record.GetLogName()) && PassesStringRules(record) &&
            IsEnabled != 0 && IsIncluded != 0;

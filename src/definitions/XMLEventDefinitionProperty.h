@@ -27,6 +27,8 @@ public:
 
     // Trimmed; of a text with a line feed, only what comes before it, trimmed.
     static std::wstring CleanValue(const std::wstring& text);
+    // The rule's directory path object, made with the rule.
+    const CADsPathname& Pathname() const { return pathname_; }
 
 private:
     void EvaluateKind(CEventLogEntry& record);

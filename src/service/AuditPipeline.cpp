@@ -1,5 +1,7 @@
 #include "service/AuditPipeline.h"
 
+#include <optional>
+
 #include "BaseClasses/EventLogCollector.h"
 #include "BaseClasses/EventLogEntry.h"
 #include "BaseClasses/EventLogRecord.h"
@@ -22,6 +24,16 @@ std::wstring ModuleDirectory() {
 }
 
 void IgnoreOpened(void*) {}
+
+// The saved position, with what identified its record when the identity
+// saved is that of the same number.
+CEventRecordIdentity StoredPosition() {
+    const uint32_t number = GetLastEventLogRecordNumber();
+    const std::optional<CEventRecordIdentity> identity =
+        CEventRecordIdentity::Parse(GetLastEventLogRecordIdentity());
+    if (identity && identity->RecordNumber() == number) return *identity;
+    return CEventRecordIdentity(number);
+}
 
 }  // namespace
 
@@ -50,14 +62,18 @@ void CAuditPipeline::Start(bool beginCollecting) {
     EnsureLogonAuditing();
     dnsDomain_ = kx::platform::GetLocalDnsDomain();
     computerName_ = kx::platform::GetLocalComputerName();
-    const uint32_t stored = GetLastEventLogRecordNumber();
+    lastFirstDefinitionsTry_ = GetClock().GetTickCount();  // the definitions were just asked for
+    const CEventRecordIdentity stored = StoredPosition();
     {
         std::lock_guard<std::mutex> guard(positionLock_);
-        lastSeen_ = savedPosition_ = stored;
+        lastSeen_ = stored;
+        savedPosition_ = stored.RecordNumber();
     }
+    const uint32_t number = stored.RecordNumber();
     collector_->SetCollectionParameters(computerName_.c_str(), kLogName,
-                                        stored != 0 ? stored + 1 : 0, kCollectionLimitDays,
+                                        number != 0 ? number + 1 : 0, kCollectionLimitDays,
                                         &CAuditPipeline::OnEventRecord, &IgnoreOpened, this);
+    if (stored.IsKnown()) collector_->SetResumeIdentity(stored);
     if (beginCollecting) collector_->BeginCollecting();
 }
 
@@ -78,10 +94,12 @@ int CAuditPipeline::OnEventRecord(const void* record, void* context) {
     return static_cast<CAuditPipeline*>(context)->HandleRecord(record);
 }
 
-// The enable switch is read at most once a minute, on a record that arrives.
+// The enable switch is read on the first record, then at most once a minute,
+// on a record that arrives.
 int CAuditPipeline::HandleRecord(const void* record) {
     const uint32_t now = GetClock().GetTickCount();
-    if (TicksSince(now, lastEnableSwitchCheck_) > kSwitchCheckInterval) {
+    if (!switchRead_ || TicksSince(now, lastEnableSwitchCheck_) > kSwitchCheckInterval) {
+        switchRead_ = true;
         lastEnableSwitchCheck_ = now;
         enabled_ = GetEnableWorkstationAuditAgent() == 1 ? 1 : 0;
     }
@@ -90,14 +108,16 @@ int CAuditPipeline::HandleRecord(const void* record) {
 
 int CAuditPipeline::ProcessEventRecord(const void* record) {
     const uint32_t now = GetClock().GetTickCount();
+    if (!HoldsDefinitions(now)) return CEventLogCollector::kReadAgain;
     const CEventLogRecord view = CEventLogRecord::FromDeliveredRecord(record);
+    const CEventRecordIdentity identity = CEventRecordIdentity::Of(record);
     if (definitions_->IsCandidateEvent(view.EventId())) {
-        QueueAlert(record, view.RecordNumber());
+        QueueAlert(record, identity);
         SavePosition();
         lastRecordNumberSave_ = now;
     } else {
         std::lock_guard<std::mutex> guard(positionLock_);
-        lastSeen_ = view.RecordNumber();
+        lastSeen_ = identity;
     }
     if (TicksSince(now, lastRecordNumberSave_) > kPositionSaveInterval) {
         SavePosition();
@@ -110,14 +130,33 @@ int CAuditPipeline::ProcessEventRecord(const void* record) {
     return 1;
 }
 
+// Until a definitions set has been held once, no record can be told wanted
+// or not: they stay in the log, unpassed, and the download is tried again
+// every half minute. Once a set is held, the hourly refresh takes over.
+bool CAuditPipeline::HoldsDefinitions(uint32_t now) {
+    if (definitions_->HasHeldASet()) return true;
+    if (TicksSince(now, lastFirstDefinitionsTry_) <= kFirstDefinitionsRetryInterval) return false;
+    lastFirstDefinitionsTry_ = now;
+    definitions_->Update();
+    if (!definitions_->HasHeldASet()) return false;
+    lastDefinitionsRefresh_ = now;
+    return true;
+}
+
 // The item is built outside the lock (lookups may take a while); queuing it
 // and moving past its record are one step for the flush thread.
-void CAuditPipeline::QueueAlert(const void* record, uint32_t recordNumber) {
+void CAuditPipeline::QueueAlert(const void* record, const CEventRecordIdentity& identity) {
     std::unique_ptr<CXMLAlertLogItem> item =
         MakeRecordAlert(record, *definitions_, *lookups_, computerName_, dnsDomain_);
     std::lock_guard<std::mutex> guard(positionLock_);
-    if (item) pending_.push_back({alertLogView_->AddItem(std::move(item)), recordNumber});
-    lastSeen_ = recordNumber;
+    if (item) {
+        const uint32_t number = identity.RecordNumber();
+        // The record before is known only when it was the one handled last.
+        const CEventRecordIdentity before =
+            lastSeen_.RecordNumber() == number - 1 ? lastSeen_ : CEventRecordIdentity(number - 1);
+        pending_.push_back({alertLogView_->AddItem(std::move(item)), before});
+    }
+    lastSeen_ = identity;
 }
 
 std::unique_ptr<CXMLAlertLogItem> CAuditPipeline::MakeRecordAlert(
@@ -132,13 +171,13 @@ std::unique_ptr<CXMLAlertLogItem> CAuditPipeline::MakeRecordAlert(
 
 // Everything up to the record before the oldest alert that is not yet on the
 // device is done with; once an alert was dropped, nothing after it is.
-uint32_t CAuditPipeline::SafePosition() {
+CEventRecordIdentity CAuditPipeline::SafePosition() {
     const CXMLAlertLog::HeldItems held = alertLogView_->GetHeldItems();
     if (held.lowestDropped != 0 && !stuck_) {
         for (const PendingAlert& alert : pending_) {
             if (alert.ordinal < held.lowestDropped) continue;
             stuck_ = true;
-            stuckPosition_ = alert.recordNumber - 1;
+            stuckPosition_ = alert.before;
             break;
         }
     }
@@ -146,15 +185,19 @@ uint32_t CAuditPipeline::SafePosition() {
            (held.oldestHeld == 0 || pending_.front().ordinal < held.oldestHeld))
         pending_.pop_front();
     if (stuck_) return stuckPosition_;
-    return pending_.empty() ? lastSeen_ : pending_.front().recordNumber - 1;
+    return pending_.empty() ? lastSeen_ : pending_.front().before;
 }
 
+// The number goes first, so that a kill after a flush finds it as soon as
+// before; an identity whose number is not the one saved (a kill between the
+// two writes, an older agent that moved the number) is not used.
 void CAuditPipeline::SavePosition() {
     std::lock_guard<std::mutex> guard(positionLock_);
-    const uint32_t position = SafePosition();
-    if (position == savedPosition_) return;
-    SetLastEventLogRecordNumber(position);
-    savedPosition_ = position;
+    const CEventRecordIdentity position = SafePosition();
+    if (position.RecordNumber() == savedPosition_) return;
+    SetLastEventLogRecordNumber(position.RecordNumber());
+    SetLastEventLogRecordIdentity(position.ToText());
+    savedPosition_ = position.RecordNumber();
 }
 
 void CAuditPipeline::OnItemsWritten() {

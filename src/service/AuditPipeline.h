@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "BaseClasses/EventRecordIdentity.h"
 #include "platform/EventLog.h"
 
 class CEventLogCollector;
@@ -33,6 +34,10 @@ public:
     static constexpr uint32_t kSwitchCheckInterval = 60000;           // 1 minute
     static constexpr uint32_t kPositionSaveInterval = 10000;          // 10 seconds
     static constexpr uint32_t kDefinitionsRefreshInterval = 3600000;  // 1 hour
+    // While no definitions set has ever been held (a fresh install whose
+    // download failed), records wait in the log and the download is tried
+    // again this often.
+    static constexpr uint32_t kFirstDefinitionsRetryInterval = 30000;  // 30 seconds
 
     // Loads the definitions (downloading them where needed), starts the
     // alert log and begins collecting.
@@ -43,7 +48,8 @@ public:
     CAuditPipeline& operator=(const CAuditPipeline&) = delete;
 
     // The collector's record callback; context is the pipeline. 1 when the
-    // record went through ProcessEventRecord, 0 while the agent is disabled.
+    // record went through ProcessEventRecord, 0 while the agent is disabled,
+    // CEventLogCollector::kReadAgain while no definitions set is held.
     static int OnEventRecord(const void* record, void* context);
     int ProcessEventRecord(const void* record);
     // Switches logon auditing on in the local audit policy where it is off.
@@ -69,14 +75,15 @@ protected:
 private:
     struct PendingAlert {
         uint64_t ordinal;
-        uint32_t recordNumber;
+        CEventRecordIdentity before;  // the record the position stays at meanwhile
     };
 
     void Start(bool beginCollecting);
     int HandleRecord(const void* record);
-    void QueueAlert(const void* record, uint32_t recordNumber);
-    // Under positionLock_: the last record number that may be kept.
-    uint32_t SafePosition();
+    bool HoldsDefinitions(uint32_t now);
+    void QueueAlert(const void* record, const CEventRecordIdentity& identity);
+    // Under positionLock_: the last record that may be kept.
+    CEventRecordIdentity SafePosition();
     void SavePosition();
     void OnItemsWritten();
 
@@ -89,15 +96,17 @@ private:
     std::wstring computerName_;
     std::wstring dnsDomain_;
     int32_t enabled_ = 0;
+    bool switchRead_ = false;  // before its first read the switch is not known, not off
     uint32_t lastDefinitionsRefresh_ = 0;
     uint32_t lastRecordNumberSave_ = 0;
     uint32_t lastEnableSwitchCheck_ = 0;
+    uint32_t lastFirstDefinitionsTry_ = 0;
 
     // Shared with the alert log's flush thread.
     std::mutex positionLock_;
     std::deque<PendingAlert> pending_;  // queued alerts not yet on the device, oldest first
-    uint32_t lastSeen_ = 0;             // the last record handled
+    CEventRecordIdentity lastSeen_;     // the last record handled
     bool stuck_ = false;  // an alert was dropped: the position stays before it this run
-    uint32_t stuckPosition_ = 0;
+    CEventRecordIdentity stuckPosition_;
     uint32_t savedPosition_ = 0;
 };

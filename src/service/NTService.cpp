@@ -7,6 +7,7 @@
 #include "common/MessageText.h"
 #include "common/Text.h"
 #include "platform/CodePage.h"
+#include "platform/Com.h"
 #include "platform/SystemMessage.h"
 #include "service/NTServiceTerminateException.h"
 
@@ -253,10 +254,14 @@ bool CNTService::RunDispatcher() {
     return serviceControl_.RunDispatcher(table);
 }
 
+// Run builds the agent on this thread, and with it the directory path objects
+// of the definitions: COM must be there. The thread pumps no messages, so it
+// joins the multithreaded apartment.
 void CNTService::ServiceMain(uint32_t argc, wchar_t** argv) {
     RegisterControlHandler();
     uint32_t win32ExitCode = 0;
     uint32_t serviceExitCode = 0;
+    const bool com = platform::ComInitializeMultithreaded();
     try {
         Run(argc, argv);
     } catch (...) {
@@ -264,6 +269,7 @@ void CNTService::ServiceMain(uint32_t argc, wchar_t** argv) {
         win32ExitCode = codes.Win32ExitCode();
         serviceExitCode = codes.ServiceExitCode();
     }
+    if (com) platform::ComUninitialize();
     SetStatus(platform::kServiceStopped, 0, 0, 0, win32ExitCode, serviceExitCode);
 }
 
@@ -277,11 +283,13 @@ void CNTService::DebugRun() {
     argv.push_back(nullptr);
     serviceControl_.SetConsoleHandler(ConsoleEntry, true);
     std::exception_ptr failure;
+    const bool com = platform::ComInitializeMultithreaded();  // as in ServiceMain
     try {
         Run(static_cast<uint32_t>(arguments.size()), argv.data());
     } catch (...) {
         failure = std::current_exception();
     }
+    if (com) platform::ComUninitialize();
     serviceControl_.SetConsoleHandler(ConsoleEntry, false);
     if (failure) throw ExitCodesOf(failure);
 }

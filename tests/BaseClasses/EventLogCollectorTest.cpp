@@ -351,6 +351,22 @@ TEST_F(EventLogCollectorTest, ARecordForWhichTheCallbackReturnsZeroIsNotDelivere
     EXPECT_NE(LogText().find("Collecting: Ending Record Number: 3 "), std::string::npos);
 }
 
+// A record answered "read again" ends the poll before any later record, and
+// the next poll starts with it: nothing is passed over.
+TEST_F(EventLogCollectorTest, ARecordToBeReadAgainStartsTheNextPoll) {
+    for (int i = 0; i < 5; ++i) log_.AddRecord(kNow);
+    std::map<uint32_t, int> refusals = {{1, 3}, {3, 2}};
+    decide_ = [&](uint32_t number) {
+        if (refusals[number] == 0) return 1;
+        --refusals[number];
+        return CEventLogCollector::kReadAgain;
+    };
+    CEventLogCollector collector(log_);
+    Configure(collector, 0, 14);
+    RunUntil(collector, AfterDelivering(10));
+    EXPECT_EQ(Delivered(), (Numbers{1, 1, 1, 1, 2, 3, 3, 3, 4, 5}));
+}
+
 TEST_F(EventLogCollectorTest, MessagesOfARun) {
     for (int i = 0; i < 5; ++i) log_.AddRecord(kNow);
     CEventLogCollector collector(log_);

@@ -137,6 +137,12 @@ TEST_F(RulesTest, EachSelectionTestMustPass) {
     CXMLEventDefinition& definition = Definition();
     EXPECT_TRUE(definition.Selects(records_.Make(4720, {})));
     EXPECT_TRUE(definition.Selects(records_.Make(0x12340000 | 4720, {})));  // low 16 bits
+    // The definition's own numbers are not cut to 16 bits.
+    definition.EventCode = 0x10000 + 4720;
+    EXPECT_FALSE(definition.Selects(records_.Make(4720, {})));
+    definition.EventCode = 4720;
+    definition.EventTypeID = 0x10000 + kx::eventlog::kEventTypeAuditSuccess;
+    EXPECT_FALSE(definition.Selects(records_.Make(4720, {})));
     definition.EventTypeID = kx::eventlog::kEventTypeAuditFailure;
     EXPECT_FALSE(definition.Selects(records_.Make(4720, {})));
     definition.EventTypeID = kx::eventlog::kEventTypeAuditSuccess;

@@ -84,25 +84,30 @@ TEST_F(DefinitionsDownloadTest, ADifferentNumberDownloadsSavesTheCopyAndTheVersi
     EXPECT_EQ(Set::ReadLocalDefinitions(), kx::Utf8ToWide(document));
 }
 
-TEST_F(DefinitionsDownloadTest, AFailedDownloadIsNotTriedAgainUntilTheNumberChanges) {
+// The version is taken from the download that succeeded: one that failed
+// is tried again at the next refresh, though the server's number stays.
+TEST_F(DefinitionsDownloadTest, AFailedDownloadIsTriedAgainAtTheNextRefresh) {
     Set set{Set::kWithoutRefresh};
     server_.SetConfigValue(L"EDVersionNumber", L"5");
     server_.SetDefinitions("<html><body>cut short");  // fetched three times, then error 3
     EXPECT_EQ(set.Update(), 3);
     EXPECT_EQ(NewRequestPaths().size(), 4u);
-    EXPECT_EQ(set.GetVersion(), L"5");
+    EXPECT_EQ(set.GetVersion(), L"");
+    EXPECT_FALSE(set.HasHeldASet());
     EXPECT_EQ(GetEDVersion(), L"");
     EXPECT_FALSE(LocalCopyExists());
 
     server_.SetDefinitions(Document({4720}));
     EXPECT_EQ(set.Update(), 0);
-    EXPECT_EQ(NewRequestPaths(), std::vector<std::string>{"/GetConfigValue?Name=EDVersionNumber"});
-    EXPECT_EQ(set.GetDefinitions().size(), 0u);
-
-    server_.SetConfigValue(L"EDVersionNumber", L"6");
-    EXPECT_EQ(set.Update(), 0);
+    EXPECT_EQ(NewRequestPaths(), (std::vector<std::string>{"/GetConfigValue?Name=EDVersionNumber",
+                                                           DefinitionsPath()}));
     EXPECT_EQ(set.GetDefinitions().size(), 1u);
-    EXPECT_EQ(GetEDVersion(), L"6");
+    EXPECT_TRUE(set.HasHeldASet());
+    EXPECT_EQ(set.GetVersion(), L"5");
+    EXPECT_EQ(GetEDVersion(), L"5");
+
+    EXPECT_EQ(set.Update(), 0);
+    EXPECT_EQ(NewRequestPaths(), std::vector<std::string>{"/GetConfigValue?Name=EDVersionNumber"});
 }
 
 TEST_F(DefinitionsDownloadTest, ADocumentWithoutSuccessLeavesTheSetAsItWasAndIsNotSaved) {
@@ -112,7 +117,8 @@ TEST_F(DefinitionsDownloadTest, ADocumentWithoutSuccessLeavesTheSetAsItWasAndIsN
     EXPECT_EQ(set.Update(), 0);
     EXPECT_EQ(set.GetDefinitions().size(), 0u);
     EXPECT_EQ(set.IsCandidateEvent(4740), 0);
-    EXPECT_EQ(set.GetVersion(), L"3") << "taken before the download, as for a failed one";
+    EXPECT_EQ(set.GetVersion(), L"") << "not taken, as for a failed download";
+    EXPECT_FALSE(set.HasHeldASet());
     EXPECT_FALSE(LocalCopyExists());
     EXPECT_EQ(GetEDVersion(), L"");
 }
@@ -197,6 +203,13 @@ TEST_F(DefinitionsDownloadTest, WithoutAServerTheLocalCopyServes) {
     EXPECT_EQ(set.Update(), 3);
     EXPECT_EQ(set.GetVersion(), L"4");
     EXPECT_EQ(set.IsCandidateEvent(4724), 1);
+    EXPECT_TRUE(set.HasHeldASet());
+    // A copy that is no definitions document holds no set and no version.
+    Set::WriteLocalDefinitions(L"<html><body>Service unavailable</body></html>");
+    Set broken{Set::kWithoutRefresh};
+    EXPECT_EQ(broken.Update(), 3);
+    EXPECT_EQ(broken.GetVersion(), L"");
+    EXPECT_FALSE(broken.HasHeldASet());
 }
 
 TEST_F(DefinitionsDownloadTest, LocalCopyEndsAtItsFirstZeroCharacter) {

@@ -5,6 +5,7 @@
 // 4720 selected, 4722 a candidate that no definition selects).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -193,19 +194,87 @@ TEST_F(AuditPipelineTest, OnlyTheSwitchAtExactlyOneLetsRecordsThrough) {
     EXPECT_EQ(pipeline->AlertLog().QueuedItems(), 1u);
 }
 
-TEST_F(AuditPipelineTest, TheSwitchIsFirstReadAfterAMinuteOfUptimeThenOncePerMinute) {
+// Before its first read the switch is not known, not off: a service started
+// at boot takes the shutdown and boot records too.
+TEST_F(AuditPipelineTest, TheSwitchIsReadOnTheFirstRecordWhateverTheUptimeThenOncePerMinute) {
     Enable();
-    clock_.SetTick(60000);
+    clock_.SetTick(20000);
     auto pipeline = MakePipeline();
-    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(1, kSelected), pipeline.get()), 0);
-    clock_.SetTick(60001);
-    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(2, kSelected), pipeline.get()), 1);
+    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(1, kSelected), pipeline.get()), 1);
     Enable(0);  // seen only by the first record more than a minute later
     clock_.Advance(60000);
-    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(3, kSelected), pipeline.get()), 1);
+    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(2, kSelected), pipeline.get()), 1);
     clock_.Advance(1);
-    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(4, kSelected), pipeline.get()), 0);
+    EXPECT_EQ(CAuditPipeline::OnEventRecord(Record(3, kSelected), pipeline.get()), 0);
     EXPECT_EQ(pipeline->AlertLog().QueuedItems(), 2u);
+}
+
+// A fresh install whose first download fails (500 to every request): no
+// record is passed, the download is tried every half minute, and once it
+// succeeds every record waiting in the log becomes an alert.
+TEST_F(AuditPipelineTest, UntilDefinitionsAreFirstHeldRecordsWaitAndTheDownloadIsRetried) {
+    Enable();
+    clock_.SetTick(20000);
+    const auto now =
+        static_cast<uint32_t>(kx::SystemTimeToUnixMilliseconds(clock_.GetSystemTime()) / 1000);
+    AddRecords(log_, 40, now - 60, kSelected);
+    ASSERT_TRUE(server_.SetFault(L"500", 0, 0, L"/"));
+    const int64_t mark = server_.LastRequestId();
+    // The collector is held at its first pause after five minutes of ticks.
+    std::atomic<bool> parked{false};
+    std::atomic<bool> released{false};
+    clock_.SetSleepHook([&](uint32_t) {
+        if (clock_.GetTickCount() < 20000 + 300000) return;
+        parked = true;
+        while (!released) std::this_thread::yield();
+    });
+    CTestPipeline pipeline(log_, true);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!parked && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    const int tries = RefreshesSince(mark);
+    server_.ClearFault();
+    clock_.SetSleepHook(nullptr);
+    released = true;
+    EXPECT_FALSE(pipeline.Definitions().HasHeldASet());
+    EXPECT_GE(tries, 1 + 5) << "at start, then at least once a minute for five minutes";
+    EXPECT_LE(tries, 1 + 10) << "not more than every half minute";
+    EXPECT_EQ(pipeline.AlertLog().QueuedItems(), 0u);
+    EXPECT_EQ(StoredPosition(), kNotWritten);
+    ASSERT_TRUE(WaitForQueuedItems(pipeline.AlertLog(), 40));
+    pipeline.AlertLog().FlushToCache();
+    EXPECT_EQ(StoredPosition(), 40u);
+}
+
+// The saved position carries what identified its record. A log cleared and
+// written again while the agent was stopped holds another record under that
+// number: it is read from its oldest record. A position saved without an
+// identity (by an agent of before) is gone on from as it always was.
+TEST_F(AuditPipelineTest, ALogClearedAndWrittenAgainWhileStoppedIsReadFromItsOldestRecord) {
+    Enable();
+    const auto now =
+        static_cast<uint32_t>(kx::SystemTimeToUnixMilliseconds(clock_.GetSystemTime()) / 1000);
+    auto run = [&](std::size_t expected) {
+        auto pipeline = MakePipeline(true);
+        EXPECT_TRUE(WaitForQueuedItems(pipeline->AlertLog(), expected));
+        pipeline->AlertLog().FlushToCache();
+    };
+    AddRecords(log_, 5, now - 60, kSelected);
+    run(5);
+    ASSERT_EQ(StoredPosition(), 5u);
+    log_.ClearRecords();
+    AddRecords(log_, 8, now - 30, kSelected);
+    run(8);
+    ASSERT_EQ(StoredPosition(), 8u);
+
+    WriteSetting(kProductSettingsKey, L"WSLastEventLogRecordNumber", 7);  // another number's
+    log_.ClearRecords();
+    AddRecords(log_, 9, now - 20, kSelected);
+    run(2);
+    SetLastEventLogRecordIdentity(L"");
+    log_.ClearRecords();
+    AddRecords(log_, 11, now - 10, kSelected);
+    run(2);
+    EXPECT_EQ(StoredPosition(), 11u);
 }
 
 TEST_F(AuditPipelineTest, ACandidateIsKeptOnceItsAlertIsSafeOtherRecordsEveryTenSeconds) {

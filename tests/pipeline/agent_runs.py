@@ -7,9 +7,10 @@ stored.
   deliver   the recorded logs imported and records written with kxeventlog
             become alerts; the agent stopped and started again goes on
             after the last record: no gap, no duplicate
-  kill N    the agent killed (SIGKILL) N times at random moments while
-            records flow; every record's alert arrives at least once
-            (prints how many arrived twice)
+  kill N    the agent killed (SIGKILL) N times while records flow, each
+            kill at a moment spread over the first 25 s after its start
+            (past two flushes and two send sweeps); every record's alert
+            arrives at least once (prints how many arrived twice)
   clear     records, the log cleared while the agent runs, more records:
             the log-cleared record and every later one arrive
 """
@@ -26,6 +27,9 @@ import time
 import urllib.request
 
 SOURCE = "Microsoft-Windows-Security-Auditing"
+# The agent flushes every 5 s and sends every 10 s: a kill up to 25 s after a
+# start can come in every window of that cycle.
+KILL_CYCLE_SECONDS = 25.0
 ACTOR_SID = "S-1-5-18"  # resolves on every machine: NT AUTHORITY\SYSTEM
 
 
@@ -147,25 +151,40 @@ def deliver(machine, args):
     print("deliver: %d alerts, each once" % len(alerts))
 
 
+def kill_offsets(rng, count):
+    """How long after its start each kill comes: one in each of count equal
+    slices of the cycle, in random order, so that few kills still cover it."""
+    offsets = [(i + rng.random()) * KILL_CYCLE_SECONDS / count for i in range(count)]
+    rng.shuffle(offsets)
+    return offsets
+
+
 def kill(machine, args):
     rng = random.Random(args.seed)
+    print("seed %d" % args.seed)
     machine.start()
-    for _ in range(args.count):
-        deadline = time.time() + rng.uniform(0.2, 4.0)
+    for offset in kill_offsets(rng, args.count):
+        deadline = time.time() + offset
         while time.time() < deadline:
             machine.write_user("user-%d" % machine.written)
-            time.sleep(rng.uniform(0.0, 0.05))
+            time.sleep(rng.uniform(0.05, 0.3))
         machine.kill()
         machine.start()
-    machine.wait_for(machine.written, 180)
-    time.sleep(12)
+    machine.write_user("user-%d" % machine.written)
+    written = ["user-%d" % i for i in range(machine.written)]
+    deadline = time.time() + 180
+    while set(written) - set(users_of(machine.alerts())) and time.time() < deadline:
+        time.sleep(0.5)
+    time.sleep(12)  # a flush and a sweep more: a duplicate would have arrived
     machine.stop()
     names = users_of(machine.alerts())
-    missing = [n for n in ("user-%d" % i for i in range(machine.written)) if n not in names]
+    missing = sorted(set(written) - set(names))
     twice = len(names) - len(set(names))
+    print("kill: %d kills spread over %.0f s after each start, %d records: %d alerts delivered,"
+          " %d lost, %d duplicated (%.2f per kill)"
+          % (args.count, KILL_CYCLE_SECONDS, len(written), len(set(names) & set(written)),
+             len(missing), twice, twice / float(args.count)))
     check(not missing, "alerts lost: %s" % missing[:20])
-    print("kill: %d kills, %d records, every alert arrived; %d arrived twice"
-          % (args.count, machine.written, twice))
 
 
 def clear(machine, args):

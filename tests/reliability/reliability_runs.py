@@ -10,7 +10,8 @@ how many arrived more than once).
               send sweeps; once back, the alerts written meanwhile arrive in
               the order they were written
   restart     the service stopped and started ten times
-  kill        the service process killed with SIGKILL at 20 random moments
+  kill        the service process killed with SIGKILL three times, each kill
+              at a moment spread over the first 25 s after its start
   disk        the folder of the executable (the cache files') unwritable for
               a while, then writable again
   hostile M.. the server answers posts with each fault mode M in turn
@@ -18,6 +19,10 @@ how many arrived more than once).
               bounded and delivery resumes when the server behaves
   clear       the log cleared while the service runs: the records after the
               clear arrive, also those numbered below the ones read before
+  fresh       a fresh install whose server answers 500 to every GET for its
+              first 40 s, so that no definitions can be had: the alerts of
+              the recorded logs (--evtx) waiting in the log all arrive, once
+              each, within a minute after the server answers again
 
 Exit code 77: the case cannot run here (said why).
 """
@@ -34,7 +39,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pipeline"))
-from agent_runs import Machine, check, users_of  # noqa: E402
+from agent_runs import Machine, check, expected_recorded_codes, kill_offsets, users_of  # noqa: E402,E501
 
 SERVICE = "KXWkstnSvc"
 PREFIX = "rec-"
@@ -48,6 +53,8 @@ PEAK_RSS_LIMIT_KB = 96 * 1024
 # four send sweeps and about eight cache files.
 OUTAGE_SECONDS = 40
 UNWRITABLE_SECONDS = 20
+FRESH_FAULT_SECONDS = 40
+FRESH_DELIVERY_SECONDS = 60
 
 
 class ServiceMachine(Machine):
@@ -71,7 +78,22 @@ class ServiceMachine(Machine):
         return result
 
     def start(self):
-        self.command("-start")
+        result = self.command("-start", required=False)
+        # The service manager may have restarted a killed service first.
+        if result.returncode != 0 and not self.running():
+            raise SystemExit("FAILED: %s -start exited with %d: %s"
+                             % (SERVICE, result.returncode, result.stdout))
+
+    def running(self):
+        try:
+            with open(self.status_path()) as f:
+                fields = f.read().split()
+        except OSError:
+            return False
+        return len(fields) > 3 and fields[3] == "4" and process_exists(int(fields[1]))
+
+    def status_path(self):
+        return os.path.join(self.env["KX_MACHINE_ROOT"], "Services", SERVICE + ".status")
 
     def stop(self):
         self.command("-stop")
@@ -79,8 +101,7 @@ class ServiceMachine(Machine):
     def pid(self):
         """The service process, as its status record in the service manager
         names it."""
-        path = os.path.join(self.env["KX_MACHINE_ROOT"], "Services", SERVICE + ".status")
-        with open(path) as f:
+        with open(self.status_path()) as f:
             return int(f.read().split()[1])
 
     def kill(self):
@@ -202,14 +223,15 @@ def restart(machine, rng):
     report("restart", machine, " (10 stops and starts)")
 
 
-def kill(machine, rng):
+def kill(machine, rng, count=3):
     machine.start()
-    for _ in range(20):
-        machine.flow(rng.uniform(0.2, 2.0), rng)
+    for offset in kill_offsets(rng, count):
+        machine.flow(offset, rng)
         machine.kill()
         machine.start()
     machine.flow(1, rng)
-    report("kill", machine, " (20 kills with SIGKILL)")
+    report("kill", machine, " (%d kills with SIGKILL spread over the first 25 s after a start)"
+           % count)
 
 
 class UnwritableFolder:
@@ -337,6 +359,38 @@ def clear(machine, rng):
     report("clear", machine, "; %d written after the clear" % (len(machine.names) - cleared))
 
 
+def fresh(machine, rng):
+    del rng
+    evtx = machine.args.evtx
+    files = sorted(os.path.join(evtx, n) for n in os.listdir(evtx) if n.endswith(".evtx"))
+    now = int(time.time())
+    for index, path in enumerate(files):
+        # One recording every ten minutes, the last one ending now: the
+        # hours before the agent's first start.
+        machine.tool(machine.args.kxeventlog, "import", "--end-at",
+                     str(now - (len(files) - 1 - index) * 600), path)
+    recorded = expected_recorded_codes(evtx)
+    machine.set_fault("500", method="GET", **{"for": FRESH_FAULT_SECONDS * 1000})
+    back = time.time() + FRESH_FAULT_SECONDS
+    machine.start()
+    alerts = []
+    while time.time() < back + FRESH_DELIVERY_SECONDS and len(alerts) < len(recorded):
+        time.sleep(0.5)
+        alerts = machine.alerts()
+    arrived = time.time() - back
+    check(len(alerts) >= len(recorded), "%d of the %d recorded alerts arrived within %d s after"
+          " the server answered again" % (len(alerts), len(recorded), FRESH_DELIVERY_SECONDS))
+    rows = json.loads(machine.control_get("/control/requests?after=0&format=json"))
+    faulted = sum(1 for r in rows if r["method"] == "GET" and r["fault"] == "500")
+    check(faulted > 0, "no GET of the agent was answered 500")
+    time.sleep(12)  # a flush and a sweep more: a duplicate would have arrived
+    codes = [a["EventDefinitionCode"] for a in machine.alerts()]
+    check(codes == recorded, "the recorded alerts once each, in record order: %s" % codes)
+    print("fresh: %d recorded alerts, each once, the last %.0f s after the server answered"
+          " GETs again (%d GETs answered 500 in the first %d s)"
+          % (len(codes), arrived, faulted, FRESH_FAULT_SECONDS))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -344,8 +398,10 @@ def main():
     parser.add_argument("--kxeventlog", required=True)
     parser.add_argument("--kxreg", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--evtx", help="fresh: the folder of the recorded logs")
     parser.add_argument("--seed", type=int, default=int(time.time()))
-    parser.add_argument("case", choices=["outage", "restart", "kill", "disk", "hostile", "clear"])
+    parser.add_argument("case",
+                        choices=["outage", "restart", "kill", "disk", "hostile", "clear", "fresh"])
     parser.add_argument("modes", nargs="*", help="hostile: %s" % ", ".join(HOSTILE))
     args = parser.parse_args()
     if any(mode not in HOSTILE for mode in args.modes):

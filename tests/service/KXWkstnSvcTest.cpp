@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <new>
+#include <thread>
 
+#include "DefinitionsProbe.h"
 #include "FakeEventLog.h"
 #include "FakeServiceControl.h"
 #include "RegistrySandbox.h"
@@ -39,6 +42,7 @@ public:
     int agentsStarted = 0;
     int agentsStopped = 0;
     bool failStart = false;
+    std::function<void()> onStart;  // runs on the thread that starts the agent
     // What had been reported when the agent was built.
     std::size_t reportsAtStart = 0;
     std::size_t eventsAtStart = 0;
@@ -48,6 +52,7 @@ protected:
         reportsAtStart = control_.Reports().size();
         eventsAtStart = log_.Reports().size();
         if (failStart) throw std::bad_alloc();
+        if (onStart) onStart();
         ++agentsStarted;
         class CCounted : public CAgentScope {
         public:
@@ -207,6 +212,25 @@ TEST_F(KXWkstnSvcTest, RunReportsRunningBeforeTheAgentStartsAndStopPendingAfterT
     for (const auto& event : events) {
         EXPECT_EQ(event.type, 4);
         EXPECT_EQ(event.strings, std::vector<std::wstring>{L"Korvex Workstation Agent"});
+    }
+}
+
+// The agent loads its definitions on the thread that starts it, and their
+// property rules make directory path objects (COM objects on Windows): that
+// thread has COM, whether the dispatcher started it or the console mode
+// runs it.
+TEST_F(KXWkstnSvcTest, TheServiceAndConsoleThreadsCanMakeTheDefinitionsPathObjects) {
+    for (bool console : {false, true}) {
+        CObservedService service(control, log);
+        uint32_t result = 0xFFFFFFFF;
+        service.onStart = [&] {
+            result = LoadDefinitionsWithAPathObject();
+            service.OnStop();
+        };
+        // A thread of its own, as the dispatcher's is: nothing set COM up on it.
+        std::thread([&] { console ? service.DebugRun() : service.ServiceMain(0, nullptr); }).join();
+        EXPECT_EQ(result, 0u) << (console ? "console mode" : "service") << std::hex << ": 0x"
+                              << result;
     }
 }
 

@@ -13,6 +13,7 @@ Endpoints (service port):
 Control (control port, and the service port while it accepts connections):
   GET  /control/status
   GET  /control/fault?mode=MODE[&delay=MS][&times=N][&path=PREFIX][&size=BYTES]
+                      [&method=METHOD][&for=MS]
        MODE: none, refuse, 500, 502, 503, 504, slow, stall, html, drop, endless,
        huge, portal, cut. With times, only the next N requests misbehave; with
        path, only requests whose path starts with PREFIX misbehave (and count
@@ -23,6 +24,8 @@ Control (control port, and the service port while it accepts connections):
        (default 1000): the port listens again after N * delay ms.
        huge answers 200 with a Content-Length of size bytes (default 1 GiB),
        streamed, never held in memory.
+       With method, only requests of that method (GET, POST) misbehave;
+       with for, the fault ends by itself after MS milliseconds.
   GET  /control/fault?mode=redirect[&status=CODE][&location=URL][&path=PREFIX]
        answers with a redirection (default 302 to /Sample?body=moved)
   GET  /control/tls?cert=FILE&key=FILE   the service port's certificate for
@@ -222,6 +225,7 @@ class State:
         self.times = 0
         self.fault_path = ""
         self.size = HUGE_DEFAULT_SIZE
+        self.fault_method = ""
         # Tells a refusal's end timer whether its fault is still the one set.
         self.generation = 0
         self.service = None  # the ServicePort
@@ -238,7 +242,7 @@ class State:
         with self.lock:
             self.tls = context
 
-    def set_fault(self, mode, delay, times, path="", size=0):
+    def set_fault(self, mode, delay, times, path="", size=0, method=""):
         if mode not in FAULT_MODES:
             raise ValueError("unknown fault mode %r" % mode)
         if mode == "refuse" and path:
@@ -252,6 +256,7 @@ class State:
             self.delay = delay if delay else DEFAULT_DELAYS.get(mode, 0)
             self.times = times
             self.fault_path = path
+            self.fault_method = method.upper()
             self.size = size if size else HUGE_DEFAULT_SIZE
             refusal = self.times * self.delay / 1000.0
         if self.service:
@@ -269,10 +274,28 @@ class State:
             self.fault, self.delay, self.times = "none", 0, 0
             self.service.set_listening(True)
 
-    def take_fault(self, path):
+    def end_fault_after(self, lasting):
+        """Ends the fault just set after lasting milliseconds, unless another
+        is set before."""
+        with self.lock:
+            generation = self.generation
+        if lasting > 0:
+            timer = threading.Timer(lasting / 1000.0, self.end_fault, (generation,))
+            timer.daemon = True
+            timer.start()
+
+    def end_fault(self, generation):
+        with self.lock:
+            if generation != self.generation:
+                return
+        self.set_fault("none", 0, 0)
+
+    def take_fault(self, path, method=""):
         """The fault for the request at hand; counts it down."""
         with self.lock:
             if not path.startswith(self.fault_path):
+                return "none", 0
+            if self.fault_method and method != self.fault_method:
                 return "none", 0
             mode, delay = self.fault, self.delay
             if mode != "none" and self.times > 0:
@@ -395,7 +418,7 @@ class Handler(BaseHTTPRequestHandler):
         if not self.server.is_control and state.fault == "refuse":
             self.close_connection = True  # an old keep-alive connection
             return
-        mode, delay = state.take_fault(path)
+        mode, delay = state.take_fault(path, method)
         request_id = state.store.add_request(method, self.path, str(self.headers),
                                              len(body or b""), mode)
         if mode == "drop":
@@ -564,7 +587,9 @@ class Handler(BaseHTTPRequestHandler):
                                 int(query.get("delay", ["0"])[0]),
                                 int(query.get("times", ["0"])[0]),
                                 query.get("path", [""])[0],
-                                int(query.get("size", ["0"])[0]))
+                                int(query.get("size", ["0"])[0]),
+                                query.get("method", [""])[0])
+                state.end_fault_after(int(query.get("for", ["0"])[0]))
                 self.send(200, "ok\n", "text/plain")
             elif verb == "config":
                 name = query.get("name", [""])[0]
@@ -690,7 +715,8 @@ def serve(args):
         return {"service": "%s:%d" % (args.host, ports["service"].port),
                 "control": "%s:%d" % (args.host, ports["control"].server_address[1]),
                 "fault": state.fault, "delay": state.delay, "times": state.times,
-                "fault_path": state.fault_path, "tls": state.tls is not None,
+                "fault_path": state.fault_path, "fault_method": state.fault_method,
+                "tls": state.tls is not None,
                 "config": state.config, "pid": os.getpid()}
 
     ports["service"] = ServicePort(args.host, args.port, state, args.quiet, describe)
