@@ -1,5 +1,7 @@
 #include "RecordedDocuments.h"
 
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "AlertLogTestSupport.h"
@@ -47,8 +49,42 @@ void ScriptDirectory(CFakeDirectory& directory) {
                       {L"distinguishedName", HostileName()}});
 }
 
-std::wstring ReadDefinitions() {
-    return kx::Utf8ToWide(ReadFileBytes(KX_DEFINITIONS_DOCUMENT));
+using DefinitionSets = std::vector<std::unique_ptr<CWorkstationEventDefinitions>>;
+
+// The realistic definitions, a set of one for each, in document order: Wine's
+// xmllite misreads a UTF-16 document longer than 8 KB, and each definition
+// alone is far shorter. The first set that selects a record holds the
+// definition that the whole set would find: the first that selects it.
+DefinitionSets LoadDefinitions() {
+    const std::wstring text = kx::Utf8ToWide(ReadFileBytes(KX_DEFINITIONS_DOCUMENT));
+    const std::wstring open = L"<EventDefinition>";
+    const std::size_t first = text.find(open);
+    const std::size_t end = text.rfind(L"</EventDefinitions>");
+    if (first == std::wstring::npos || end == std::wstring::npos || end < first)
+        throw std::runtime_error("the definitions document has no definitions");
+    DefinitionSets sets;
+    for (std::size_t at = first; at < end;) {
+        const std::size_t next = std::min(text.find(open, at + 1), end);
+        auto set = std::make_unique<CWorkstationEventDefinitions>(
+            CWorkstationEventDefinitions::kWithoutRefresh);
+        set->LoadFromXml(text.substr(0, first) + text.substr(at, next - at) + text.substr(end));
+        if (set->GetDefinitions().size() != 1 || !set->IsComplete())
+            throw std::runtime_error("a definition does not load");
+        sets.push_back(std::move(set));
+        at = next;
+    }
+    return sets;
+}
+
+std::unique_ptr<CXMLAlertLogItem> AlertOf(const std::vector<uint8_t>& record,
+                                          const DefinitionSets& sets, CLookupCache& lookups) {
+    for (const auto& set : sets) {
+        if (auto item = CAuditPipeline::MakeRecordAlert(record.data(), *set, lookups,
+                                                        CRecordedDocuments::kComputer,
+                                                        CRecordedDocuments::kDomain))
+            return item;
+    }
+    return nullptr;
 }
 
 // The alert log's cache folder is a folder of its own while it lives.
@@ -88,15 +124,10 @@ CAgentBytes CRecordedDocuments::Make(const std::vector<std::vector<uint8_t>>& re
     CFakeDirectory directory;
     ScriptDirectory(directory);
     CLookupCache lookups;
-    CWorkstationEventDefinitions definitions(CWorkstationEventDefinitions::kWithoutRefresh);
-    if (definitions.LoadFromXml(ReadDefinitions()) < 0)
-        throw std::runtime_error("the definitions do not load");
+    const DefinitionSets definitions = LoadDefinitions();
     CTestAlertLog log;
-    for (const auto& record : records) {
-        if (auto item = CAuditPipeline::MakeRecordAlert(record.data(), definitions, lookups,
-                                                        kComputer, kDomain))
-            log.AddItem(std::move(item));
-    }
+    for (const auto& record : records)
+        if (auto item = AlertOf(record, definitions, lookups)) log.AddItem(std::move(item));
     log.FlushToCache();
     const auto files = CacheFilesIn(folder.Path());
     if (files.size() != 1) throw std::runtime_error("the alerts did not make one cache file");
