@@ -219,7 +219,9 @@ agent_figures() {
     start_agent
     for _ in $(seq 1200); do
         sleep 0.5
-        if [ "$(position)" -ge "$backlog" ] 2>/dev/null && ! ls "$bin"/KX_*.tmp >/dev/null 2>&1; then
+        # Not ls: a file that the sweep deletes between the glob and ls's
+        # look at it makes ls fail, and the drain would seem over.
+        if [ "$(position)" -ge "$backlog" ] 2>/dev/null && ! compgen -G "$bin/KX_*.tmp" >/dev/null; then
             drained=$(date +%s.%N)
             break
         fi
