@@ -119,13 +119,15 @@ int Alerts(uint32_t count, bool throttle) {
                 std::chrono::milliseconds(CXMLAlertLog::kLoopSleepMilliseconds));
         }
     });
+    // Sweeps back to back, but a sweep that sent nothing (the folder empty,
+    // or holding only the file that the flush still writes) waits a
+    // millisecond instead of meeting that file again at once.
     std::thread sender([&] {
-        uint64_t total = 0;
         while (!done) {
-            if (log.ListCacheFiles(&total).empty())
+            const uint64_t posts = machine.Sink().Requests();
+            log.SendCacheFiles();
+            if (machine.Sink().Requests() == posts)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            else
-                log.SendCacheFiles();
         }
     });
     const auto start = Clock::now();

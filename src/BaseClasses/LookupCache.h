@@ -19,11 +19,14 @@
 //
 // Directory lookups go to the server named (the local computer's name, which
 // the agent gives every record) and answer an empty string or their own
-// input on failure. A server that did not answer at all (down, timed out) is
+// input on failure. A server that did not answer at all (down, timed out),
+// or whose directory could not be bound (no keytab, wrong credentials), is
 // not asked again for kUnreachableSkipMilliseconds: without that, every
-// lookup of every record would wait out the time-outs again. A directory
-// that cannot be reached or bound says why in one warning per server and
-// kUnreachableSkipMilliseconds; other failures are not logged.
+// lookup of every record would wait out the time-outs, or connect and bind,
+// again. A directory that answers a question with an error is asked again at
+// the next call. A directory that cannot be reached or bound says why in one
+// warning per server and kUnreachableSkipMilliseconds; other failures are
+// not logged.
 
 #include <cstdint>
 #include <memory>
@@ -77,7 +80,7 @@ public:
     static constexpr uint32_t kUnreachableSkipMilliseconds = 30000;
 
     // The directory-service bind of a server, kept for the process's life;
-    // null when binding fails (tried again at the next call).
+    // null when binding fails (tried again after kUnreachableSkipMilliseconds).
     std::shared_ptr<kx::platform::IDirectoryNames> GetDsHandle(const std::wstring& server);
     // The naming contexts that the server's RootDSE announces; empty when
     // it cannot be read (asked again at the next call).
@@ -143,10 +146,10 @@ private:
     };
     const NamingContexts* FindNamingContexts(const std::wstring& server);
     bool Skipped(const std::wstring& server);
-    // Keeps the time of an unreachable server and reports a failed bind;
-    // target is the path or server name that was asked.
+    // Keeps the time of a server that could not be reached or bound, and
+    // reports why; target is the path or server name that was asked.
     uint32_t Noted(const std::wstring& server, const std::wstring& target, uint32_t code);
-    void ReportBindFailure(const std::wstring& server, const std::wstring& target, uint32_t code);
+    void ReportBindFailure(const std::wstring& server, const std::wstring& why);
     uint32_t OpenSearch(const std::wstring& server, const std::wstring& path, bool tombstones,
                         std::unique_ptr<kx::platform::IDirectorySearch>& search);
     std::wstring FindInWindow(kx::platform::IDirectorySearch& search,
@@ -171,6 +174,6 @@ private:
     CBoundedCache guidNames_{kMaxKeptAnswers, kMaxKeptCharacters};
     std::unordered_map<std::wstring, std::shared_ptr<kx::platform::IDirectoryNames>> dsHandles_;
     std::unordered_map<std::wstring, NamingContexts> namingContexts_;
-    std::unordered_map<std::wstring, uint32_t> unreachableSince_;
+    std::unordered_map<std::wstring, uint32_t> heldOffSince_;
     std::unordered_map<std::wstring, uint32_t> bindFailureReported_;
 };

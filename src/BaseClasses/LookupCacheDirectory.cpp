@@ -105,31 +105,32 @@ std::wstring CLookupCache::CutAtDeletionMarker(const std::wstring& dn) {
 }
 
 bool CLookupCache::Skipped(const std::wstring& server) {
-    auto found = unreachableSince_.find(server);
-    if (found == unreachableSince_.end()) return false;
+    auto found = heldOffSince_.find(server);
+    if (found == heldOffSince_.end()) return false;
     if (TicksSince(GetClock().GetTickCount(), found->second) < kUnreachableSkipMilliseconds)
         return true;
-    unreachableSince_.erase(found);
+    heldOffSince_.erase(found);
     return false;
 }
 
 uint32_t CLookupCache::Noted(const std::wstring& server, const std::wstring& target,
                              uint32_t code) {
     if (code == 0) return 0;
-    if (IsUnreachable(code)) unreachableSince_[server] = GetClock().GetTickCount();
-    ReportBindFailure(server, target, code);
+    const std::wstring why = GetDirectory().DescribeBindFailure(target, code);
+    // A directory that cannot be bound (no keytab, wrong credentials) fails
+    // the same way at the next lookup: asking again at once would cost a
+    // connection and a bind for every record that names an account.
+    if (IsUnreachable(code) || !why.empty()) heldOffSince_[server] = GetClock().GetTickCount();
+    if (!why.empty()) ReportBindFailure(server, why);
     return code;
 }
 
-void CLookupCache::ReportBindFailure(const std::wstring& server, const std::wstring& target,
-                                     uint32_t code) {
+void CLookupCache::ReportBindFailure(const std::wstring& server, const std::wstring& why) {
     const uint32_t now = GetClock().GetTickCount();
     auto reported = bindFailureReported_.find(server);
     if (reported != bindFailureReported_.end() &&
         TicksSince(now, reported->second) < kUnreachableSkipMilliseconds)
         return;
-    const std::wstring why = GetDirectory().DescribeBindFailure(target, code);
-    if (why.empty()) return;  // the directory answered; the question found nothing
     bindFailureReported_[server] = now;
     CLogData record(kSourceFile, __LINE__);
     record.LogAt(kLogWarning, L"The directory of %s cannot be reached or bound: %s", server, why);

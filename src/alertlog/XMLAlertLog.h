@@ -109,7 +109,8 @@ public:
     // total exceeds the size limit; each remaining one sent.
     void SendCacheFiles();
     // One cache file as one document, posted; the file deleted once answered.
-    void SendCacheFile(const std::wstring& path);
+    // True when a document was made and posted, answered or not.
+    bool SendCacheFile(const std::wstring& path);
     // 0 when the service answered; otherwise the request's error code (or the
     // status of a gateway that answered for it: 502, 503, 504).
     virtual uint32_t PostAlertDocument(const std::wstring& text);

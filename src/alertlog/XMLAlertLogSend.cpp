@@ -93,13 +93,15 @@ void CXMLAlertLog::SendCacheFiles() {
     uint64_t total = 0;
     std::vector<CCacheFile> files = ListCacheFiles(&total);
     if (total > kCacheSizeLimit) DeleteOverLimit(files, total);
+    bool posted = false;
     for (const CCacheFile& file : files) {
-        if (!file.path.empty()) SendCacheFile(file.path);
+        if (!file.path.empty() && SendCacheFile(file.path)) posted = true;
         if (!running_) break;
     }
     // The documents of a sweep are megabytes that the next quiet sweep does
-    // not need.
-    if (!files.empty()) kx::platform::ReleaseFreeMemory();
+    // not need; a sweep that met only the file the flush still writes made
+    // none, and the trim would cost more than it gives back.
+    if (posted) kx::platform::ReleaseFreeMemory();
 }
 
 void CXMLAlertLog::DeleteOverLimit(std::vector<CCacheFile>& files, uint64_t total) {
@@ -114,7 +116,7 @@ void CXMLAlertLog::DeleteOverLimit(std::vector<CCacheFile>& files, uint64_t tota
     }
 }
 
-void CXMLAlertLog::SendCacheFile(const std::wstring& path) {
+bool CXMLAlertLog::SendCacheFile(const std::wstring& path) {
     std::wstring text;
     uint32_t error = 0;
     bool opened = false;
@@ -125,7 +127,7 @@ void CXMLAlertLog::SendCacheFile(const std::wstring& path) {
         // until a sweep can build it or the size limit removes it.
         LogMessage(kSourceFile, __LINE__, kLogError,
                    L"Cache file %s could not be made into an alert document; passed over.", path);
-        return;
+        return false;
     }
     if (!opened) {
         if (error != kx::platform::kErrorSharingViolation) {
@@ -134,16 +136,17 @@ void CXMLAlertLog::SendCacheFile(const std::wstring& path) {
             LogMessage(kSourceFile, __LINE__, kLogError, L"Error opening cache file: %s : %s", path,
                        reason);
         }
-        return;
+        return false;
     }
     if (PostAlertDocument(text) == 0) {
         kx::platform::DeleteFileByPath(path);
-        return;
+        return true;
     }
     LogMessage(kSourceFile, __LINE__, kLogError,
                L"Unable to connect to the Korvex Foundation service. Please check that the "
                L"service is running and that the workstation logon auditing feature is enabled. "
                L"Also ensure that the proper port is open in the firewall.");
+    return true;
 }
 
 bool CXMLAlertLog::BuildAlertDocument(const std::wstring& path, std::wstring* text,

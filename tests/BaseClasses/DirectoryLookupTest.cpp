@@ -308,8 +308,9 @@ TEST_F(DirectoryLookupTest, AnUnreachableServerIsSkippedByEveryLookup) {
     EXPECT_EQ(cache_.GetDisplayName(kServer, L"CN=x"), L"CN=x");
     EXPECT_EQ(cache_.FindDeletedObject(kServer, L"user", kTime), L"");
     EXPECT_EQ(directory_.Requests().size(), 1u);
-    // Another server is asked as usual; a refusal is no reason to skip.
-    directory_.openCode = 0x8007052E;
+    // Another server is asked as usual; an answer (no such base) is no reason
+    // to skip.
+    directory_.openCode = kx::platform::kDirectoryNoSuchObject;
     EXPECT_EQ(cache_.FindCreatedObject(L"dc2", kBase, L"person", kTime), L"");
     EXPECT_EQ(cache_.FindCreatedObject(L"dc2", kBase, L"person", kTime), L"");
     EXPECT_EQ(directory_.Count(L"open LDAP://dc2/"), 2);
@@ -352,6 +353,30 @@ TEST_F(DirectoryLookupTest, AFailedBindIsLoggedOncePerServerAndHoldOff) {
         << log;
     EXPECT_EQ(count("The directory of dc2 cannot be reached or bound"), 1) << log;
     EXPECT_EQ(count("cannot be reached or bound"), 3) << log;
+}
+
+// A directory that refuses the bind (no keytab, wrong credentials) costs one
+// bind per hold-off, not one per lookup; one that answers a search with an
+// error is asked again at every call.
+TEST_F(DirectoryLookupTest, ARefusedBindIsTriedOncePerHoldOff) {
+    const std::wstring sid = L"S-1-5-21-1-2-3-1102";
+    directory_.bindFailure = L"dc1 (DsBindW with the service's credentials): Logon failure (1326)";
+    directory_.bindCode = 1326;  // ERROR_LOGON_FAILURE
+    EXPECT_EQ(cache_.SidToDn(kServer, sid), L"");
+    clock_.Advance(CLookupCache::kUnreachableSkipMilliseconds - 1);
+    EXPECT_EQ(cache_.SidToDn(kServer, sid), L"");
+    EXPECT_EQ(cache_.GuidToName(kServer, kJaneGuid), kJaneGuid);
+    EXPECT_EQ(directory_.Count(L"bind"), 1);
+    clock_.Advance(1);
+    directory_.bindCode = 0;
+    directory_.AddCrackedName(sid, L"CN=Jane,DC=x");
+    EXPECT_EQ(cache_.SidToDn(kServer, sid), L"CN=Jane,DC=x");
+    EXPECT_EQ(directory_.Count(L"bind"), 2);
+
+    directory_.searchCode = kx::platform::kDirectoryOperationsError;
+    EXPECT_EQ(cache_.FindCreatedObject(kServer, kBase, L"person", kTime), L"");
+    EXPECT_EQ(cache_.FindCreatedObject(kServer, kBase, L"person", kTime), L"");
+    EXPECT_EQ(directory_.Count(L"search"), 2);
 }
 
 TEST_F(DirectoryLookupTest, SidsAndDisplayNames) {
